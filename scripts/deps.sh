@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, when any is missing.
+# Usage: scripts/deps.sh [base] [fuzz] [windows] [bench]   (default: base)
+set -euo pipefail
+
+declare -A groups=(
+    [base]="cmake ninja-build g++ pkg-config python3 git googletest libgtest-dev libgmock-dev libsystemd-dev dbus-daemon"
+    [fuzz]="clang libclang-rt-14-dev"
+    [windows]="g++-mingw-w64-x86-64-posix wine64 wine googletest"
+    [bench]="libbenchmark-dev linux-perf"
+)
+
+wanted=()
+for group in "${@:-base}"; do
+    for package in ${groups[$group]:?unknown package group $group}; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            wanted+=("$package")
+        fi
+    done
+done
+if [ ${#wanted[@]} -gt 0 ]; then
+    echo "installing: ${wanted[*]}"
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${wanted[@]}"
+fi

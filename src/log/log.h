@@ -1,0 +1,36 @@
+// The process-wide log.
+//
+// Every entry goes twice, byte for byte the same: to standard error and to one text file
+// per process start, each flushed at once. A stamped entry opens a line with the local
+// time ("2026-12-08 03:22:05.007 "); an unstamped one continues the line before it.
+//
+// Threads: every function may be called from any thread at any time, also before
+// logOpen and after logClose (then only standard error is written). One process-wide
+// recursive lock makes each logPrint and each whole logHex dump atomic; it is a leaf
+// lock: nothing else is taken while it is held.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Opens the log file in the platform's log folder (created with its parents). When the
+// folder or the file cannot be opened, the log goes on writing to standard error alone.
+void logOpen();
+
+// Opens the log file in `folder` instead of the platform's folder.
+void logOpenIn(const std::string& folder);
+
+// Writes one entry; with `stamp` non-zero it begins with the local-time prefix.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void logPrint(int stamp, const char* format, ...);
+
+// Writes each byte as two lower-case hex digits and a blank, with no prefix or line end.
+void logHex(const void* bytes, uint32_t length);
+
+// Closes the log file; later entries go to standard error only.
+void logClose();
+
+// The path of the open log file, empty when there is none.
+std::string logFilePath();

@@ -1,0 +1,45 @@
+// The Daemon: owns the two sides of the service and runs each on a worker thread.
+//
+// Threads: start, stop and retire may be called from any thread (the service thread at
+// service start and stop, the power-listener thread at suspend and resume); they are
+// serialised by `lifecycleLock`, so no two of them ever run at the same time. The worker
+// threads only read `stopRequested`; only start clears it and only stop sets it.
+//
+// Unmatched calls are harmless: start does nothing while running, stop does nothing
+// while stopped. Once retired (the service has stopped) the Daemon never starts again,
+// so a late resume cannot leave running threads behind a Daemon about to be destroyed.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+class Daemon {
+public:
+    Daemon() = default;
+    ~Daemon();
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    // Clears stopRequested, starts the conduit thread, then the mux thread.
+    void start();
+    // Sets stopRequested, joins the mux thread, then the conduit thread.
+    void stop();
+    // Stops for good: later start calls do nothing.
+    void retire();
+
+    bool isRunning() const;
+    // Read by the worker loops before every step.
+    bool stopping() const { return stopRequested.load(std::memory_order_seq_cst); }
+
+private:
+    void stopLocked();
+
+    std::atomic<bool> stopRequested{false}; // set by stop, cleared by start
+    std::thread muxThread;                  // runs runMux while the Daemon runs
+    std::thread conduitThread;              // runs the reader loop while the Daemon runs
+
+    mutable std::mutex lifecycleLock; // serialises start/stop/retire; guards the two below
+    bool running = false;             // both worker threads are started and not joined
+    bool retired = false;             // the service has stopped: never start again
+};

@@ -1,0 +1,67 @@
+// Program entry on Linux: a foreground daemon for systemd.
+//
+// The main thread plays the part of the service dispatcher: it runs the service steps on
+// a service thread of their own and turns SIGTERM and SIGINT into the stop control. The
+// signals are blocked in every thread and taken synchronously here with sigtimedwait, so
+// no work happens in a signal handler.
+#include "log/log.h"
+#include "service/service_main.h"
+#include "service/service_options.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+// Blocks the stop signals in this thread and every thread started after it.
+sigset_t blockStopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+// Runs the service steps on the service thread; passes stop signals to the control
+// handler until they have ended.
+void dispatchService() {
+    const sigset_t signals = blockStopSignals();
+    std::atomic<bool> serviceEnded{false};
+    std::thread service([&serviceEnded] {
+        serviceMainSteps();
+        serviceEnded.store(true);
+    });
+    const timespec slice{0, 100 * 1000 * 1000};
+    while (!serviceEnded.load()) {
+        const int received = sigtimedwait(&signals, nullptr, &slice);
+        if (received == SIGTERM || received == SIGINT) {
+            serviceControl(controlStop);
+        }
+    }
+    service.join();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ServiceOptions options;
+    std::string error;
+    if (!parseServiceOptions({argv + 1, argv + argc}, options, error)) {
+        std::fprintf(stderr, "linkrelay: %s\n%s", error.c_str(), serviceUsage(false).c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(serviceUsage(false).c_str(), stdout);
+        return 0;
+    }
+    setServiceOptions(options);
+    logOpen();
+    logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
+    dispatchService();
+    logClose();
+    return 0;
+}

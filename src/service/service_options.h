@@ -1,0 +1,30 @@
+// Command-line options of the service program.
+//
+//   --port PATH   use this serial port instead of searching for the dongle
+//   --simulate    run on the built-in simulated dongle
+//   --console     (Windows) run the service steps in a console; Ctrl+C stops
+//
+// Without options the program runs exactly as the service does. The options are parsed
+// once by the program entry, before any thread starts, and only read afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ServiceOptions {
+    std::string port;     // serial port path; empty: search for the dongle
+    bool simulate = false; // use the in-process simulated dongle
+    bool console = false;  // run in a console instead of under the service manager
+    bool help = false;     // print the usage text and exit
+};
+
+// Parses the arguments after the program name; false with `error` set on bad input.
+bool parseServiceOptions(const std::vector<std::string>& arguments, ServiceOptions& options,
+                         std::string& error);
+
+// The usage text, ending with a line break.
+std::string serviceUsage(bool windows);
+
+// The options in effect for this process: set once by the program entry.
+void setServiceOptions(const ServiceOptions& options);
+const ServiceOptions& serviceOptions();
