@@ -1,0 +1,62 @@
+// The stream layer's own operations and process-wide state, shared by its files
+// (stream.cpp, stream_update.cpp, stream_listen.cpp) and used by its tests. Not for users
+// of the layer: they call the functions of stream.h.
+//
+// Threads: as stream.h; everything here runs on the one thread that owns the layer.
+#pragma once
+
+#include "net/stream.h"
+#include "net/stream_wait.h"
+
+#include <new>
+#include <string>
+
+// The layer's process-wide state.
+struct StreamLayer {
+    std::unique_ptr<Stream> head; // the stream list, newest first
+    double updateTimeout = 1.0;   // longest wait of one pass, in seconds
+    StreamWait wait;              // the readiness sets
+    std::vector<Stream*> watched; // the streams added to the wait in this pass, by slot
+};
+
+StreamLayer& streamLayer();
+
+// Runs `grow`, which allocates; running out of memory panics ("out of memory").
+template <typename Grow> void growOrPanic(Grow grow) {
+    try {
+        grow();
+    } catch (const std::bad_alloc&) {
+        streamPanic("out of memory");
+    }
+}
+
+// Calls every listener of `stream` for event->type, in the order added; the walk survives
+// listeners that add listeners.
+void emitEvent(Stream* stream, StreamEvent* event);
+
+// Emits an event of `type` with `message` and nothing else on `stream`.
+void emitSimple(Stream* stream, StreamEventType type, const char* message);
+
+// Closes `stream` whatever its state: Closed, socket closed, Close event, output dropped.
+// streamClose does this for streams that are not closed yet; streamError for every stream,
+// so that a new stream whose listen fails also reports its Close.
+void closeStream(Stream* stream);
+
+// Closes the socket if any, emits Destroy, unlinks the stream and frees it.
+void destroyStream(Stream* stream);
+
+// Sends what the write buffer holds; Ready when it is empty afterwards.
+void flush(Stream* stream);
+
+// Receives until the socket would block, emitting Data for each chunk.
+void receive(Stream* stream);
+
+// Accepts pending connections on a listening stream, each announced by Accept.
+void acceptPending(Stream* listening);
+
+// The Error text for `text` and the platform's `errorNumber`: "text (error text)", the
+// text cut to 160 and the error text to 80 characters; `text` itself when errorNumber is 0.
+std::string streamErrorText(const char* text, int errorNumber);
+
+// Emits an Error event with streamErrorText(text, errorNumber), then closeStream.
+void streamError(Stream* stream, const char* text, int errorNumber);

@@ -1,0 +1,130 @@
+// One pass of the event loop (streamUpdate) and the per-stream steps it runs: receive,
+// flush, and the split of the update timeout for the readiness wait.
+//
+// A pass: destroy the streams closed since the last pass; watch every open stream (a
+// connected stream for writing too, until its first Ready and whenever output is pending);
+// wait; then, in list order, accept on a readable listening stream, receive on a readable
+// connected stream and flush a writable one, and last flush any stream written to since
+// its last flush. Streams accepted during the pass join the head of the list and are first
+// handled in the next pass.
+//
+// Threads: the one thread that owns the layer; nothing here locks.
+#include "net/stream_internal.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr std::size_t receiveBufferSize = 8192;
+
+void destroyClosedStreams() {
+    Stream* stream = streamLayer().head.get();
+    while (stream != nullptr) {
+        Stream* successor = stream->next.get();
+        if (stream->state == StreamState::Closed) {
+            destroyStream(stream);
+        }
+        stream = successor;
+    }
+}
+
+bool wantsWrite(const Stream& stream) {
+    const bool drained = (stream.flags & StreamFlag::Ready) != 0 && stream.writeBuffer.empty();
+    return stream.state == StreamState::Connected && !drained;
+}
+
+void watchOpenStreams() {
+    StreamLayer& layer = streamLayer();
+    layer.wait.clear();
+    layer.watched.clear();
+    for (Stream* stream = layer.head.get(); stream != nullptr; stream = stream->next.get()) {
+        if (stream->state == StreamState::Closed) {
+            continue;
+        }
+        layer.wait.add(stream->socket, wantsWrite(*stream));
+        growOrPanic([&] { layer.watched.push_back(stream); });
+    }
+}
+
+void handleStream(Stream* stream, std::size_t slot) {
+    const StreamWait& wait = streamLayer().wait;
+    if (stream->state == StreamState::Listening && wait.readable(slot)) {
+        acceptPending(stream);
+    } else if (stream->state == StreamState::Connected) {
+        if (wait.readable(slot)) {
+            receive(stream);
+        }
+        if (stream->state != StreamState::Closed && wait.writable(slot)) {
+            flush(stream);
+        }
+    }
+    if ((stream->flags & StreamFlag::Written) != 0 && stream->state != StreamState::Closed) {
+        flush(stream);
+    }
+}
+
+} // namespace
+
+WaitTimeout splitTimeout(double seconds) {
+    if (!(seconds > 0.0)) {
+        return {0, 0};
+    }
+    const double whole = std::floor(seconds);
+    return {static_cast<long>(whole), static_cast<long>((seconds - whole) * 1000000.0)};
+}
+
+void streamUpdate() {
+    destroyClosedStreams();
+    watchOpenStreams();
+    StreamLayer& layer = streamLayer();
+    layer.wait.wait(splitTimeout(layer.updateTimeout));
+    // The watched streams stay alive through the pass: only the next pass destroys.
+    for (std::size_t slot = 0; slot < layer.watched.size(); ++slot) {
+        handleStream(layer.watched[slot], slot);
+    }
+}
+
+void receive(Stream* stream) {
+    std::uint8_t buffer[receiveBufferSize];
+    for (;;) {
+        const SocketResult result = socketCalls().receive(
+            stream->socket, reinterpret_cast<char*>(buffer), receiveBufferSize - 1);
+        if (result.status == SocketStatus::WouldBlock) {
+            return;
+        }
+        if (result.status == SocketStatus::Failed || result.value == 0) {
+            streamClose(stream);
+            return;
+        }
+        buffer[result.value] = 0;
+        StreamEvent event{StreamEventType::Data};
+        event.message = "received data";
+        event.data = buffer;
+        event.size = static_cast<std::int32_t>(result.value);
+        emitEvent(stream, &event);
+        if (stream->state != StreamState::Connected) {
+            return;
+        }
+    }
+}
+
+void flush(Stream* stream) {
+    stream->flags &= ~StreamFlag::Written;
+    std::vector<std::uint8_t>& buffer = stream->writeBuffer;
+    if (!buffer.empty()) {
+        const SocketResult result = socketCalls().send(
+            stream->socket, reinterpret_cast<const char*>(buffer.data()), buffer.size());
+        if (result.status == SocketStatus::Failed) {
+            streamClose(stream);
+            return;
+        }
+        if (result.status == SocketStatus::WouldBlock || result.value <= 0) {
+            return;
+        }
+        buffer.erase(buffer.begin(), buffer.begin() + result.value);
+    }
+    if (buffer.empty()) {
+        stream->flags |= StreamFlag::Ready;
+        emitSimple(stream, StreamEventType::Ready, "stream is ready for more data");
+    }
+}
