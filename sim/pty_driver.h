@@ -1,0 +1,62 @@
+// PtyDriver (Linux): a simulated dongle behind a pseudo-terminal, run in real time on a
+// thread of its own. A reset or an unplug takes the pty away (the link vanishes, a
+// client sees a hang-up); the dongle's return makes a fresh pty and re-points the link.
+//
+// Threads: start() runs on the owner's thread before the driver's thread exists; after
+// that only the driver's thread touches the device and the pty, waiting in poll() on
+// the pty master and an eventfd that wake() signals. Other threads reach the device
+// through call() and control(), never from the driver's own thread. stop_ is atomic.
+#pragma once
+
+#include "sim/device_tasks.h"
+#include "sim/sim_device.h"
+#include "sim/sim_pty.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace sim {
+
+class PtyDriver : private SimLink {
+public:
+    PtyDriver(SimConfig config, std::vector<PeripheralSpec> peripherals, std::string linkPath);
+    ~PtyDriver() override;
+    PtyDriver(const PtyDriver&) = delete;
+    PtyDriver& operator=(const PtyDriver&) = delete;
+
+    // Plugs the dongle in (makes the pty and the link, queues system_boot) and starts
+    // the thread. False, with a message in `error`, when the pty cannot be made.
+    bool start(std::string& error);
+
+    const std::string& linkPath() const { return pty_.linkPath(); }
+
+    // Runs work(device, now) on the driver's thread and returns its result.
+    template <typename Work> auto call(Work work) { return tasks_.call(std::move(work)); }
+
+    // Runs one control command (sim_control.h) and returns its reply.
+    std::string control(std::string_view line);
+    // The pty slave the link points at now, empty while the dongle is off the bus.
+    std::string slavePath();
+
+private:
+    void toHost(std::span<const uint8_t> bytes) override;
+    void setPresent(bool present) override;
+    void wake();
+    void run();
+    int pollTimeout() const;
+    SimTime elapsed() const;
+
+    const std::chrono::steady_clock::time_point start_;
+    SimPty pty_;
+    std::string attachError_; // why the last attach failed
+    int wakeFd_ = -1;
+    std::atomic<bool> stop_{false};
+    DeviceTasks tasks_;
+    SimDevice device_;
+    std::thread thread_;
+};
+
+} // namespace sim

@@ -1,0 +1,226 @@
+// SimDevice core: scheduling, packet intake, dispatch, output, power and faults.
+// See sim_device.h.
+#include "sim/sim_device_internal.h"
+
+#include <algorithm>
+#include <map>
+
+namespace sim {
+
+namespace {
+
+bool later(const auto& a, const auto& b) {
+    return a.at != b.at ? a.at > b.at : a.seq > b.seq;
+}
+
+} // namespace
+
+SimDevice::SimDevice(SimConfig config, std::vector<PeripheralSpec> peripherals, SimLink& link)
+    : config_(config), link_(link), random_(config.seed) {
+    config_.maxConnections = std::clamp(config_.maxConnections, 1, 8);
+    connections_.resize(static_cast<size_t>(config_.maxConnections));
+    for (auto& spec : peripherals) {
+        addPeripheral(std::move(spec));
+    }
+}
+
+SimDevice::~SimDevice() = default;
+
+void SimDevice::addPeripheral(PeripheralSpec spec) {
+    peripherals_.push_back(std::make_unique<VirtualPeripheral>(std::move(spec)));
+}
+
+void SimDevice::schedule(SimTime at, std::function<void(SimTime)> action) {
+    timers_.push_back({at, timerSeq_++, std::move(action)});
+    std::push_heap(timers_.begin(), timers_.end(),
+                   [](const Timer& a, const Timer& b) { return later(a, b); });
+}
+
+void SimDevice::scheduleInBoot(SimTime at, std::function<void(SimTime)> action) {
+    schedule(at, [this, epoch = bootEpoch_, action = std::move(action)](SimTime now) {
+        if (epoch == bootEpoch_) {
+            action(now);
+        }
+    });
+}
+
+void SimDevice::advance(SimTime now) {
+    const auto order = [](const Timer& a, const Timer& b) { return later(a, b); };
+    while (!timers_.empty() && timers_.front().at <= now) {
+        std::pop_heap(timers_.begin(), timers_.end(), order);
+        Timer timer = std::move(timers_.back());
+        timers_.pop_back();
+        timer.action(timer.at);
+    }
+}
+
+std::optional<SimTime> SimDevice::nextDue() const {
+    if (timers_.empty()) {
+        return std::nullopt;
+    }
+    return timers_.front().at;
+}
+
+void SimDevice::start(SimTime now) {
+    attach(now);
+}
+
+void SimDevice::receive(std::span<const uint8_t> bytes, SimTime now) {
+    advance(now);
+    if (!present_) {
+        return;
+    }
+    framer_.push(bytes);
+    while (auto packet = framer_.next()) {
+        handlePacket(*packet, now);
+    }
+}
+
+void SimDevice::handlePacket(const Bytes& packet, SimTime now) {
+    const MessageRow* row = messageTable().find(MessageKind::Command, packet[2], packet[3]);
+    record_.push_back({now, packet, row != nullptr ? row->name : std::string()});
+    if (silent_) {
+        return;
+    }
+    auto process = [this, packet](SimTime at) {
+        const Decoded decoded = decodePacket(MessageKind::Command, packet);
+        if (decoded.status == DecodeStatus::Ok) {
+            dispatch(decoded.message, at);
+            return;
+        }
+        const uint16_t reason = decoded.status == DecodeStatus::Unknown ? result::notRecognized
+                                                                        : result::invalidParameter;
+        emit("system_protocol_error", {number(reason)});
+    };
+    if (responseDelayMs_ == 0) {
+        process(now);
+    } else {
+        scheduleInBoot(now + SimTime(responseDelayMs_), process);
+    }
+}
+
+SimDevice::Handler SimDevice::handlerFor(const std::string& name) {
+    static const std::map<std::string, Handler, std::less<>> handlers = {
+        {"system_reset", &SimDevice::systemReset},
+        {"dfu_reset", &SimDevice::systemReset},
+        {"system_hello", &SimDevice::systemHello},
+        {"system_address_get", &SimDevice::systemAddressGet},
+        {"system_get_info", &SimDevice::systemGetInfo},
+        {"system_get_connections", &SimDevice::systemGetConnections},
+        {"system_get_counters", &SimDevice::systemGetCounters},
+        {"gap_discover", &SimDevice::gapDiscover},
+        {"gap_end_procedure", &SimDevice::gapEndProcedure},
+        {"gap_connect_direct", &SimDevice::gapConnectDirect},
+        {"gap_set_scan_parameters", &SimDevice::gapSetScanParameters},
+        {"connection_disconnect", &SimDevice::connectionDisconnect},
+        {"connection_get_rssi", &SimDevice::connectionGetRssi},
+        {"connection_get_status", &SimDevice::connectionGetStatus},
+        {"attclient_read_by_group_type", &SimDevice::readByGroupType},
+        {"attclient_read_by_type", &SimDevice::readByType},
+        {"attclient_find_by_type_value", &SimDevice::findByTypeValue},
+        {"attclient_find_information", &SimDevice::findInformation},
+        {"attclient_read_by_handle", &SimDevice::readByHandle},
+        {"attclient_read_long", &SimDevice::readLong},
+        {"attclient_read_multiple", &SimDevice::readMultiple},
+        {"attclient_attribute_write", &SimDevice::attributeWrite},
+        {"attclient_write_command", &SimDevice::writeCommand},
+        {"attclient_prepare_write", &SimDevice::prepareWrite},
+        {"attclient_execute_write", &SimDevice::executeWrite},
+        {"attclient_indicate_confirm", &SimDevice::indicateConfirm},
+    };
+    const auto found = handlers.find(name);
+    return found != handlers.end() ? found->second : &SimDevice::unsupported;
+}
+
+void SimDevice::dispatch(const Message& message, SimTime now) {
+    (this->*handlerFor(message.row->name))(message, now);
+}
+
+void SimDevice::send(MessageKind kind, const char* name, const std::vector<Value>& values) {
+    const Bytes packet = encodePacket(messageTable().byName(kind, name), values);
+    if (present_ && !silent_) {
+        link_.toHost(packet);
+    }
+}
+
+void SimDevice::respond(const char* name, const std::vector<Value>& values) {
+    send(MessageKind::Response, name, values);
+}
+
+void SimDevice::emit(const char* name, const std::vector<Value>& values) {
+    send(MessageKind::Event, name, values);
+}
+
+void SimDevice::powerDown() {
+    ++bootEpoch_;
+    discovering_ = false;
+    activeScan_ = false;
+    pending_.reset();
+    for (auto& connection : connections_) {
+        connection.reset();
+    }
+    for (auto& peripheral : peripherals_) {
+        peripheral->connection = -1;
+        peripheral->gatt.clearConfigurations();
+    }
+    framer_.clear();
+    if (present_) {
+        present_ = false;
+        link_.setPresent(false);
+    }
+}
+
+void SimDevice::attach(SimTime /*now*/) {
+    if (present_) {
+        return;
+    }
+    present_ = true;
+    link_.setPresent(true);
+    emit("system_boot",
+         {number(1), number(3), number(2), number(122), number(3), number(1), number(1)});
+}
+
+void SimDevice::unplug(SimTime /*now*/) {
+    powerDown();
+}
+
+void SimDevice::replug(SimTime now) {
+    attach(now);
+}
+
+void SimDevice::setSilent(bool silent) {
+    silent_ = silent;
+}
+
+void SimDevice::setResponseDelay(uint32_t milliseconds) {
+    responseDelayMs_ = milliseconds;
+}
+
+void SimDevice::sendRaw(const Bytes& bytes) {
+    if (present_) {
+        link_.toHost(bytes);
+    }
+}
+
+Bytes SimDevice::garbage(size_t count) {
+    Bytes out(count);
+    for (auto& byte : out) {
+        byte = static_cast<uint8_t>(random_() & 0xFF);
+    }
+    return out;
+}
+
+void SimDevice::failWriteCommands(int count) {
+    failingWrites_ = std::max(count, 0);
+}
+
+void SimDevice::stallConnects(int count) {
+    stalledConnects_ = std::max(count, 0);
+}
+
+int8_t SimDevice::varied(int8_t rssi) {
+    const int offset = static_cast<int>(random_() % 9) - 4;
+    return static_cast<int8_t>(std::clamp(rssi + offset, -127, 20));
+}
+
+} // namespace sim

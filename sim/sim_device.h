@@ -1,0 +1,232 @@
+// SimDevice: a BLED112-class dongle in software, speaking BGAPI v1.
+//
+// The device is a deterministic state machine driven from outside: receive() hands it
+// the bytes the host wrote, advance() lets simulated time pass, nextDue() says when
+// something is next scheduled. Everything it sends, and its appearing on and vanishing
+// from the bus, goes to a SimLink. It keeps the state a module keeps: discovery, the
+// pending connect, up to maxConnections links with their GATT state, and its virtual
+// peripherals. Faults are injected through the public setters below.
+//
+// Threads: not thread-safe. One thread at a time calls every member, and the SimLink
+// is called on that thread from within receive(), advance() and the fault setters.
+// SimRunner and the pty driver each own one device on their own thread.
+#pragma once
+
+#include "sim/bgapi_packet.h"
+#include "sim/gatt_database.h"
+#include "sim/peripheral.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Simulated time: milliseconds since the driver started.
+using SimTime = std::chrono::milliseconds;
+
+struct SimConfig {
+    int maxConnections = 3;               // as shipped; 1 to 8
+    uint32_t reenumerateDelayMs = 1000;   // a reset leaves the bus for this long
+    bool connectWhileDiscovering = false; // the module refuses a connect during discovery
+    bool confirmIndications = false;      // indications of type 5, answered by the host
+    uint32_t seed = 1;                    // RSSI variation and garbage bytes
+    Address address{0x01, 0x00, 0x5E, 0x07, 0x80, 0x00};
+};
+
+// Where a device's output goes.
+class SimLink {
+public:
+    virtual ~SimLink() = default;
+    virtual void toHost(std::span<const uint8_t> bytes) = 0;
+    // The dongle appears on or vanishes from the bus.
+    virtual void setPresent(bool present) = 0;
+};
+
+struct RecordedCommand {
+    SimTime at{0};
+    Bytes bytes;
+    std::string name; // empty when the header names no command
+};
+
+struct ConnectionInfo {
+    uint8_t handle = 0;
+    Address address{};
+    uint16_t interval = 0;
+    uint16_t timeout = 0;
+    uint16_t latency = 0;
+};
+
+// A virtual peripheral as the device runs it: its description and its live GATT table.
+struct VirtualPeripheral {
+    explicit VirtualPeripheral(PeripheralSpec description)
+        : spec(std::move(description)), gatt(spec.services) {}
+    VirtualPeripheral(const VirtualPeripheral&) = delete;
+    VirtualPeripheral& operator=(const VirtualPeripheral&) = delete;
+    VirtualPeripheral(VirtualPeripheral&&) = delete;
+    VirtualPeripheral& operator=(VirtualPeripheral&&) = delete;
+    ~VirtualPeripheral() = default;
+
+    PeripheralSpec spec; // declared before gatt, which points into it
+    GattDatabase gatt;
+    bool advertising = true;
+    int connection = -1; // the device's handle while connected
+    size_t sequenceStep = 0;
+};
+
+class SimDevice {
+public:
+    SimDevice(SimConfig config, std::vector<PeripheralSpec> peripherals, SimLink& link);
+    ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    // Plugs the dongle in at `now`: it appears on the bus and sends system_boot.
+    void start(SimTime now);
+    // Bytes the host wrote. Ignored while the dongle is unplugged.
+    void receive(std::span<const uint8_t> bytes, SimTime now);
+    // Runs everything scheduled up to `now`.
+    void advance(SimTime now);
+    // When something is next scheduled, if anything is.
+    std::optional<SimTime> nextDue() const;
+
+    // Faults and control.
+    void unplug(SimTime now);
+    void replug(SimTime now);
+    void setSilent(bool silent);
+    void setResponseDelay(uint32_t milliseconds);
+    void sendRaw(const Bytes& bytes);
+    Bytes garbage(size_t count);
+    void failWriteCommands(int count);
+    void stallConnects(int count);
+    bool remoteDisconnect(uint8_t connection, uint16_t reason, SimTime now);
+    bool setInRange(const Address& address, bool inRange, SimTime now);
+    bool setAdvertising(const Address& address, bool advertising);
+    // Gives a characteristic value a new value and notifies or indicates it to a
+    // connected client that asked for it. False when there is no such value handle.
+    bool updateValue(const Address& address, uint16_t valueHandle, const Bytes& value, SimTime now);
+    void addPeripheral(PeripheralSpec spec);
+
+    // Inspection.
+    const std::vector<RecordedCommand>& record() const { return record_; }
+    void clearRecord() { record_.clear(); }
+    bool present() const { return present_; }
+    bool silent() const { return silent_; }
+    bool discovering() const { return discovering_; }
+    std::vector<ConnectionInfo> connections() const;
+    const std::vector<std::unique_ptr<VirtualPeripheral>>& peripherals() const {
+        return peripherals_;
+    }
+    const SimConfig& config() const { return config_; }
+
+private:
+    struct Timer;
+    struct Connection;
+    struct PreparedWrite {
+        uint16_t handle;
+        uint16_t offset;
+        Bytes data;
+    };
+    struct PendingConnect {
+        uint8_t handle = 0;
+        VirtualPeripheral* peripheral = nullptr; // null: nobody answers
+        uint16_t interval = 0;
+        uint16_t timeout = 0;
+        uint16_t latency = 0;
+        uint64_t id = 0;
+    };
+    using Handler = void (SimDevice::*)(const Message&, SimTime);
+
+    // Core (sim_device.cpp).
+    void schedule(SimTime at, std::function<void(SimTime)> action);
+    void scheduleInBoot(SimTime at, std::function<void(SimTime)> action);
+    void handlePacket(const Bytes& packet, SimTime now);
+    void dispatch(const Message& message, SimTime now);
+    void send(MessageKind kind, const char* name, const std::vector<Value>& values);
+    void respond(const char* name, const std::vector<Value>& values);
+    void emit(const char* name, const std::vector<Value>& values);
+    void powerDown();
+    void attach(SimTime now);
+    int8_t varied(int8_t rssi);
+    static Handler handlerFor(const std::string& name);
+
+    // GAP and connections (sim_device_gap.cpp).
+    void gapDiscover(const Message& message, SimTime now);
+    void gapEndProcedure(const Message& message, SimTime now);
+    void gapConnectDirect(const Message& message, SimTime now);
+    void gapSetScanParameters(const Message& message, SimTime now);
+    void connectionDisconnect(const Message& message, SimTime now);
+    void connectionGetRssi(const Message& message, SimTime now);
+    void connectionGetStatus(const Message& message, SimTime now);
+    static uint32_t advertisingInterval(const VirtualPeripheral& peripheral);
+    void scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at);
+    void advertise(VirtualPeripheral& peripheral, SimTime now);
+    void tryConnect(uint64_t id, SimTime now);
+    void completeConnect(SimTime now);
+    void endConnection(uint8_t handle, uint16_t reason);
+    int freeHandle() const;
+    int activeConnections() const;
+    VirtualPeripheral* peripheralAt(const Address& address);
+
+    // GATT client procedures (sim_device_gatt.cpp).
+    void readByGroupType(const Message& message, SimTime now);
+    void readByType(const Message& message, SimTime now);
+    void findByTypeValue(const Message& message, SimTime now);
+    void findInformation(const Message& message, SimTime now);
+    void readByHandle(const Message& message, SimTime now);
+    void readLong(const Message& message, SimTime now);
+    void readMultiple(const Message& message, SimTime now);
+    void attributeWrite(const Message& message, SimTime now);
+    void writeCommand(const Message& message, SimTime now);
+    void prepareWrite(const Message& message, SimTime now);
+    void executeWrite(const Message& message, SimTime now);
+    void indicateConfirm(const Message& message, SimTime now);
+    Connection* attclientConnection(const Message& message);
+    Connection* beginProcedure(const char* responseName, const Message& message, bool valid);
+    void afterRoundTrip(Connection& connection, SimTime now, std::function<void(SimTime)> step);
+    void completed(uint8_t connection, uint16_t result, uint16_t handle);
+    void writeValue(Connection& connection, Attribute& attribute, const Bytes& data, SimTime now);
+    void pushValue(Connection& connection, Attribute& value, const Bytes& data);
+    void startPeriodicNotify(Connection& connection, uint16_t valueHandle, SimTime now);
+
+    // System and everything the module answers without doing (sim_device_other.cpp).
+    void systemReset(const Message& message, SimTime now);
+    void systemHello(const Message& message, SimTime now);
+    void systemAddressGet(const Message& message, SimTime now);
+    void systemGetInfo(const Message& message, SimTime now);
+    void systemGetConnections(const Message& message, SimTime now);
+    void systemGetCounters(const Message& message, SimTime now);
+    void unsupported(const Message& message, SimTime now);
+
+    SimConfig config_;
+    SimLink& link_;
+    std::vector<std::unique_ptr<VirtualPeripheral>> peripherals_;
+    std::vector<Timer> timers_; // a heap ordered by time, then by order of scheduling
+    uint64_t timerSeq_ = 0;
+    PacketFramer framer_{0xF8};
+    std::vector<RecordedCommand> record_;
+    std::minstd_rand random_;
+
+    bool present_ = false;
+    uint64_t bootEpoch_ = 0; // advanced by every power-down; stale timers do nothing
+    bool silent_ = false;
+    uint32_t responseDelayMs_ = 0;
+    int failingWrites_ = 0;
+    int stalledConnects_ = 0;
+
+    bool discovering_ = false;
+    uint8_t discoverMode_ = 0;
+    uint64_t discoveryEpoch_ = 0;
+    bool activeScan_ = false;
+    std::optional<PendingConnect> pending_;
+    std::vector<std::unique_ptr<Connection>> connections_; // by handle, null when free
+    uint64_t nextLinkId_ = 1;
+};
+
+} // namespace sim

@@ -1,0 +1,50 @@
+// SimPty (Linux): a pseudo-terminal standing in for the dongle's serial port, named by
+// a stable symbolic link.
+//
+// attach() makes a fresh pty pair, puts the slave in raw mode (no echo, no line
+// discipline, so every byte passes as it is) and points the link at the slave, by an
+// atomic rename. The simulator keeps a slave descriptor of its own open, so the master
+// never reads EIO while no client has the port open. detach() removes the link and
+// closes both ends: a client that has the port open sees a hang-up, as on an unplug.
+// The master is non-blocking; bytes that do not fit into the pty are dropped.
+//
+// Threads: owned by one thread (PtyDriver's); not thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace sim {
+
+class SimPty {
+public:
+    explicit SimPty(std::string linkPath);
+    ~SimPty();
+    SimPty(const SimPty&) = delete;
+    SimPty& operator=(const SimPty&) = delete;
+
+    // False with a message in `error` when the pty or the link cannot be made.
+    bool attach(std::string& error);
+    void detach();
+    bool attached() const { return master_ >= 0; }
+
+    int masterFd() const { return master_; }
+    const std::string& slavePath() const { return slavePath_; }
+    const std::string& linkPath() const { return linkPath_; }
+
+    // Writes to the client; returns the number of bytes dropped for lack of room.
+    size_t write(std::span<const uint8_t> bytes);
+    // Reads what the client wrote, without waiting: the count, 0 when there is
+    // nothing, -1 on an error.
+    long read(uint8_t* buffer, size_t max);
+
+private:
+    std::string linkPath_;
+    std::string slavePath_;
+    int master_ = -1;
+    int slave_ = -1;
+};
+
+} // namespace sim
