@@ -68,7 +68,7 @@ void Gob::appendByte(uint8_t byte) {
             capacity = static_cast<int32_t>(grown);
         }
     } else if (length == inlineCapacity) {
-        heapBytes = std::make_unique<uint8_t[]>(2 * inlineCapacity);
+        heapBytes = std::make_unique<uint8_t[]>(size_t{2} * inlineCapacity);
         capacity = 2 * inlineCapacity;
         std::copy_n(inlineBytes, inlineCapacity, heapBytes.get());
     }
