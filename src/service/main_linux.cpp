@@ -35,11 +35,17 @@ void dispatchService() {
         serviceMainSteps();
         serviceEnded.store(true);
     });
+    // A signal that comes before the service has its stop event is kept and delivered
+    // once the event exists, instead of being lost.
+    bool stopPending = false;
     const timespec slice{0, 100 * 1000 * 1000};
     while (!serviceEnded.load()) {
         const int received = sigtimedwait(&signals, nullptr, &slice);
         if (received == SIGTERM || received == SIGINT) {
-            serviceControl(controlStop);
+            stopPending = true;
+        }
+        if (stopPending) {
+            stopPending = !serviceControl(controlStop);
         }
     }
     service.join();

@@ -26,9 +26,9 @@ namespace {
 constexpr unsigned stopWaitSliceMs = 1000;
 constexpr auto resumeDelay = std::chrono::seconds(4);
 
-std::mutex serviceLock;                // guards serviceStatus and stopEvent
-ServiceStatus serviceStatus;           // the record last reported
-std::unique_ptr<StopEvent> stopEvent;  // exists from step 5 to step 17 of serviceMainSteps
+std::mutex serviceLock;               // guards serviceStatus and stopEvent
+ServiceStatus serviceStatus;          // the record last reported
+std::unique_ptr<StopEvent> stopEvent; // exists from step 5 to step 17 of serviceMainSteps
 
 void setStateAndReport(ServiceState state, const char* line) {
     const std::lock_guard<std::mutex> guard(serviceLock);
@@ -106,19 +106,20 @@ void serviceMainSteps() {
     reportStatus(serviceStatus);
 }
 
-void serviceControl(uint32_t control) {
+bool serviceControl(uint32_t control) {
     if (control != controlStop && control != controlShutdown) {
         logPrint(1, "service: serviceCtrlHandler ignoring ctrl %d\n", static_cast<int>(control));
-        return;
+        return true;
     }
     const std::lock_guard<std::mutex> guard(serviceLock);
     if (stopEvent == nullptr) {
         // Before the event exists or after the service has stopped: nothing to signal,
         // and the final report must stand.
-        return;
+        return false;
     }
     logPrint(1, "service: serviceCtrlHandler handling shutdown or stop\n");
     serviceStatus.currentState = ServiceState::StopPending;
     reportStatus(serviceStatus);
     stopEvent->signal();
+    return true;
 }

@@ -19,4 +19,6 @@ constexpr uint32_t controlShutdown = 5;
 void serviceMainSteps();
 
 // The control handler: stop and shutdown signal the stop event, others are logged.
-void serviceControl(uint32_t control);
+// Returns false for a stop or shutdown that found no stop event to signal (the service
+// is not running yet, or has stopped); the caller may deliver it again later.
+bool serviceControl(uint32_t control);

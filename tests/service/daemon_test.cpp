@@ -1,0 +1,144 @@
+// The Daemon's life cycle: matched and unmatched start/stop calls, calls from several
+// threads at once, retiring for good, and how quickly a stop ends the workers.
+#include "service/daemon.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The threads of this process, where the system shows them; -1 elsewhere.
+int threadCount() {
+    std::error_code error;
+    std::filesystem::directory_iterator tasks("/proc/self/task", error);
+    if (error) {
+        return -1;
+    }
+    return static_cast<int>(std::distance(tasks, std::filesystem::directory_iterator()));
+}
+
+TEST(Daemon, StartsAndStopsTwoWorkerThreadsAgainAndAgain) {
+    Daemon daemon;
+    const int before = threadCount();
+    EXPECT_FALSE(daemon.isRunning());
+    for (int round = 0; round < 3; ++round) { // service start, then suspend/resume twice
+        daemon.start();
+        EXPECT_TRUE(daemon.isRunning());
+        EXPECT_FALSE(daemon.stopping());
+        if (before >= 0) {
+            EXPECT_EQ(threadCount(), before + 2);
+        }
+        daemon.stop();
+        EXPECT_FALSE(daemon.isRunning());
+        EXPECT_TRUE(daemon.stopping());
+        if (before >= 0) {
+            EXPECT_EQ(threadCount(), before);
+        }
+    }
+}
+
+TEST(Daemon, UnmatchedCallsChangeNothing) {
+    Daemon daemon;
+    const int before = threadCount();
+    daemon.stop(); // a service stop after a suspend without resume
+    EXPECT_FALSE(daemon.isRunning());
+    daemon.start();
+    daemon.start(); // a resume without a suspend
+    EXPECT_TRUE(daemon.isRunning());
+    if (before >= 0) {
+        EXPECT_EQ(threadCount(), before + 2);
+    }
+    daemon.stop();
+    daemon.stop(); // a second suspend
+    EXPECT_FALSE(daemon.isRunning());
+    if (before >= 0) {
+        EXPECT_EQ(threadCount(), before);
+    }
+}
+
+TEST(Daemon, RetiredDaemonNeverStartsAgain) {
+    Daemon daemon;
+    daemon.start();
+    daemon.retire();
+    EXPECT_FALSE(daemon.isRunning());
+    daemon.start(); // a resume that comes after the service stopped
+    EXPECT_FALSE(daemon.isRunning());
+
+    Daemon neverStarted;
+    neverStarted.retire();
+    neverStarted.start();
+    EXPECT_FALSE(neverStarted.isRunning());
+}
+
+TEST(Daemon, DestroyingARunningDaemonJoinsItsWorkers) {
+    const int before = threadCount();
+    {
+        Daemon daemon;
+        daemon.start();
+    }
+    if (before >= 0) {
+        EXPECT_EQ(threadCount(), before);
+    }
+}
+
+// The service thread and the power-listener thread call in at the same time.
+TEST(Daemon, ConcurrentCallsLeaveAConsistentState) {
+    constexpr int callers = 4;
+    constexpr int callsEach = 10;
+    Daemon daemon;
+    const int before = threadCount();
+    std::vector<std::thread> threads;
+    for (int c = 0; c < callers; ++c) {
+        threads.emplace_back([&daemon, c] {
+            for (int i = 0; i < callsEach; ++i) {
+                if ((i + c) % 2 == 0) {
+                    daemon.start();
+                } else {
+                    daemon.stop();
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    daemon.start();
+    EXPECT_TRUE(daemon.isRunning());
+    if (before >= 0) {
+        EXPECT_EQ(threadCount(), before + 2);
+    }
+    daemon.stop();
+    EXPECT_FALSE(daemon.isRunning());
+}
+
+TEST(Daemon, RetireRacingWithResumeLeavesNothingRunning) {
+    for (int round = 0; round < 10; ++round) {
+        Daemon daemon;
+        daemon.start();
+        std::thread listener([&daemon] {
+            daemon.stop();
+            daemon.start();
+        });
+        daemon.retire();
+        listener.join();
+        EXPECT_FALSE(daemon.isRunning());
+    }
+}
+
+// A stop while the reader waits out its 1000 ms cycle ends both workers in about a
+// second; the bound is generous so that a loaded machine does not fail it.
+TEST(Daemon, StopEndsTheWorkersWithinAboutASecond) {
+    Daemon daemon;
+    daemon.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto begin = std::chrono::steady_clock::now();
+    daemon.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+}
+
+} // namespace
