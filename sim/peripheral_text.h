@@ -1,8 +1,9 @@
 // Virtual peripherals written as text, for users of linkrelay-sim (--peripherals FILE).
 //
 // One statement per line; blank lines and lines starting with '#' are skipped;
-// indentation is free. Numbers are decimal or 0x-prefixed hex; HEX is hex digits, blanks
-// allowed between bytes.
+// indentation is free. Numbers are decimal or 0x-prefixed hex; HEX is hex digits, with
+// blanks allowed between bytes in adv and scan-response (not within a characteristic
+// line, whose words are separated by blanks).
 //
 //   peripheral AA:BB:CC:DD:EE:FF [NAME...]   starts a peripheral (most significant first)
 //   address-type public|random

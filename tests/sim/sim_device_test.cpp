@@ -1,0 +1,558 @@
+// SimDevice on simulated time: each procedure and fault, with every packet it sends
+// checked against its row of messages.tsv by the reference reader.
+#include "bgapi_reference.h"
+
+#include "sim/peripheral.h"
+#include "sim/sim_device.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using simtest::Bytes;
+using simtest::Parsed;
+using std::chrono::milliseconds;
+
+const std::string heartRate = "C4:7C:8D:6A:12:01";
+const std::string thermo = "D0:2B:20:11:30:07";
+const std::string echoPad = "E8:1F:44:90:5B:3C";
+const std::string beacon = "F1:00:00:BE:AC:04";
+
+// Heart-rate monitor handles: 3 measurement (notify) + 4 its configuration, 6 body
+// sensor location (read), 9 battery level (read, notify) + 10. Echo pad: 3 echo value
+// (read, write, write without response, notify) + 4, 6 serial (read, indicate) + 7.
+constexpr long long hrMeasurement = 3;
+constexpr long long hrLocation = 6;
+constexpr long long echoValue = 3;
+constexpr long long echoSerial = 6;
+
+Bytes uuid128(uint16_t shortUuid) {
+    // 0000xxxx-0000-1000-8000-00805F9B34FB, least significant byte first.
+    return {0xFB,
+            0x34,
+            0x9B,
+            0x5F,
+            0x80,
+            0x00,
+            0x00,
+            0x80,
+            0x00,
+            0x10,
+            0x00,
+            0x00,
+            static_cast<uint8_t>(shortUuid & 0xFF),
+            static_cast<uint8_t>(shortUuid >> 8),
+            0x00,
+            0x00};
+}
+
+// Checks every packet against its row as it arrives.
+class CheckedLink : public sim::SimLink {
+public:
+    void toHost(std::span<const uint8_t> bytes) override {
+        Parsed parsed = simtest::parse(Bytes(bytes.begin(), bytes.end()));
+        EXPECT_EQ(parsed.error, "") << (parsed.row ? parsed.row->name : "?");
+        received.push_back(parsed);
+    }
+    void setPresent(bool now) override {
+        present = now;
+        ++changes;
+    }
+
+    std::vector<Parsed> received;
+    bool present = false;
+    int changes = 0;
+};
+
+class Device : public testing::Test {
+protected:
+    void boot(sim::SimConfig config = {}) {
+        device = std::make_unique<sim::SimDevice>(config, sim::builtinPeripherals(), link);
+        device->start(now);
+        ASSERT_EQ(names(), std::vector<std::string>{"system_boot"});
+    }
+
+    void send(const std::string& name, const std::vector<simtest::Field>& fields = {}) {
+        device->receive(simtest::command(name, fields), now);
+    }
+
+    void run(int ms) {
+        now += milliseconds(ms);
+        device->advance(now);
+    }
+
+    std::vector<Parsed> take() {
+        std::vector<Parsed> out;
+        out.swap(link.received);
+        return out;
+    }
+
+    std::vector<std::string> names() {
+        std::vector<std::string> out;
+        for (const auto& parsed : take()) {
+            out.push_back(parsed.row != nullptr ? parsed.row->name : "?");
+        }
+        return out;
+    }
+
+    // The single packet received since the last take, checked for its name.
+    Parsed only(const std::string& name) {
+        auto packets = take();
+        EXPECT_EQ(packets.size(), 1u);
+        if (packets.empty()) {
+            return {};
+        }
+        EXPECT_EQ(packets[0].row->name, name);
+        return packets[0];
+    }
+
+    long long connect(const std::string& address) {
+        send("gap_connect_direct", {simtest::address(address), 0LL, 6LL, 24LL, 100LL, 0LL});
+        const Parsed response = only("gap_connect_direct");
+        EXPECT_EQ(response["result"], 0);
+        run(500);
+        const Parsed status = only("connection_status");
+        EXPECT_EQ(status["flags"], 0x05);
+        EXPECT_EQ(status.data.at("address"), simtest::address(address));
+        EXPECT_EQ(status["connection"], response["connection_handle"]);
+        return status["connection"];
+    }
+
+    void subscribe(long long connection, long long valueHandle, long long bits) {
+        send("attclient_write_command", {connection, valueHandle + 1, Bytes{uint8_t(bits), 0}});
+        EXPECT_EQ(only("attclient_write_command")["result"], 0);
+        run(50);
+        take();
+    }
+
+    CheckedLink link;
+    std::unique_ptr<sim::SimDevice> device;
+    sim::SimTime now{0};
+};
+
+TEST_F(Device, ResetGetsNoResponseLeavesTheBusAndBootsAfterTheDelay) {
+    boot();
+    send("system_reset", {0LL});
+    EXPECT_TRUE(take().empty());
+    EXPECT_FALSE(link.present);
+    run(999);
+    EXPECT_FALSE(link.present);
+    send("system_hello");
+    EXPECT_TRUE(take().empty()); // nobody is there to answer
+    run(1);
+    EXPECT_TRUE(link.present);
+    const Parsed boot = only("system_boot");
+    EXPECT_EQ(boot["major"], 1);
+    EXPECT_EQ(boot["minor"], 3);
+}
+
+TEST_F(Device, AnswersEveryCommandOfTheTableWithOneResponseOfItsRow) {
+    boot();
+    for (const auto& row : simtest::rows()) {
+        if (row.kind != "command" || row.name == "system_reset" || row.name == "dfu_reset") {
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        device->receive(simtest::command(row.name, simtest::sampleFields(row)), now);
+        int responses = 0;
+        for (const auto& parsed : take()) {
+            if (parsed.row->kind == "response") {
+                ++responses;
+                EXPECT_EQ(parsed.row->classId, row.classId);
+                EXPECT_EQ(parsed.row->id, row.id);
+            }
+        }
+        EXPECT_EQ(responses, 1);
+        run(100);
+        take();
+    }
+}
+
+TEST_F(Device, RefusesWhatItDoesNotCarryOut) {
+    boot();
+    send("sm_encrypt_start", {2LL, 1LL});
+    const Parsed refused = only("sm_encrypt_start");
+    EXPECT_EQ(refused["result"], 0x0183);
+    EXPECT_EQ(refused["handle"], 2);
+    device->receive(Bytes{0x00, 0x00, 0x0A, 0x00}, now);
+    EXPECT_EQ(only("system_protocol_error")["reason"], 0x0184);
+    device->receive(Bytes{0x00, 0x00, 0x03, 0x01}, now); // connection_get_rssi, no payload
+    EXPECT_EQ(only("system_protocol_error")["reason"], 0x0180);
+    send("system_get_connections");
+    EXPECT_EQ(only("system_get_connections")["maxconn"], 3);
+}
+
+TEST_F(Device, ReportsAdvertisingPeripheralsWhileDiscoveryRuns) {
+    boot();
+    send("gap_set_scan_parameters", {2000LL, 2000LL, 1LL});
+    EXPECT_EQ(only("gap_set_scan_parameters")["result"], 0);
+    send("gap_discover", {2LL});
+    EXPECT_EQ(only("gap_discover")["result"], 0);
+    run(1000);
+    std::map<Bytes, int> adverts;
+    int scanResponses = 0;
+    for (const auto& parsed : take()) {
+        ASSERT_EQ(parsed.row->name, "gap_scan_response");
+        const Bytes sender = parsed.data.at("sender");
+        if (parsed["packet_type"] == 4) {
+            ++scanResponses;
+            continue;
+        }
+        ++adverts[sender];
+        if (sender == simtest::address(heartRate)) {
+            EXPECT_GE(parsed["rssi"], -62);
+            EXPECT_LE(parsed["rssi"], -54);
+            EXPECT_EQ(parsed["packet_type"], 0);
+            EXPECT_EQ(parsed["bond"], 0xFF);
+        }
+        if (sender == simtest::address(beacon)) {
+            EXPECT_EQ(parsed["packet_type"], 2);
+            EXPECT_EQ(parsed["address_type"], 1);
+        }
+    }
+    // Intervals of 100, 250, 150 and 300 ms, each event up to 10 ms late.
+    EXPECT_GE(adverts[simtest::address(heartRate)], 8);
+    EXPECT_LE(adverts[simtest::address(heartRate)], 10);
+    EXPECT_GE(adverts[simtest::address(thermo)], 3);
+    EXPECT_GE(adverts[simtest::address(beacon)], 3);
+    EXPECT_GT(scanResponses, 0);
+
+    send("gap_discover", {2LL});
+    EXPECT_EQ(only("gap_discover")["result"], 0x0181);
+    send("gap_end_procedure");
+    EXPECT_EQ(only("gap_end_procedure")["result"], 0);
+    run(1000);
+    EXPECT_TRUE(take().empty());
+    send("gap_end_procedure");
+    EXPECT_EQ(only("gap_end_procedure")["result"], 0x0181);
+}
+
+TEST_F(Device, GenericDiscoveryLeavesOutTheBeaconAndPassiveScansGetNoScanResponses) {
+    boot();
+    send("gap_discover", {1LL});
+    take();
+    run(2000);
+    for (const auto& parsed : take()) {
+        EXPECT_NE(parsed.data.at("sender"), simtest::address(beacon));
+        EXPECT_NE(parsed["packet_type"], 4);
+    }
+}
+
+TEST_F(Device, ConnectsOnceThePeripheralAnswersWithinTheConnectionLimit) {
+    sim::SimConfig config;
+    config.maxConnections = 2;
+    boot(config);
+    send("gap_discover", {2LL});
+    take();
+    send("gap_connect_direct", {simtest::address(heartRate), 0LL, 6LL, 24LL, 100LL, 0LL});
+    EXPECT_EQ(only("gap_connect_direct")["result"], 0x0181); // discovery is running
+    send("gap_end_procedure");
+    take();
+    EXPECT_EQ(connect(heartRate), 0);
+    EXPECT_EQ(connect(echoPad), 1);
+    send("gap_connect_direct", {simtest::address(thermo), 1LL, 6LL, 24LL, 100LL, 0LL});
+    EXPECT_EQ(only("gap_connect_direct")["result"], 0x0209);
+    send("gap_connect_direct", {simtest::address(thermo), 1LL, 24LL, 6LL, 100LL, 0LL});
+    EXPECT_EQ(only("gap_connect_direct")["result"], 0x0180); // min above max
+    ASSERT_EQ(device->connections().size(), 2u);
+}
+
+TEST_F(Device, AllowsUpToEightConnections) {
+    sim::SimConfig config;
+    config.maxConnections = 12;
+    boot(config);
+    send("system_get_connections");
+    EXPECT_EQ(only("system_get_connections")["maxconn"], 8);
+}
+
+TEST_F(Device, AConnectNobodyAnswersStaysPendingUntilTheHostEndsIt) {
+    boot();
+    ASSERT_TRUE(device->setInRange(*sim::parseAddress(heartRate), false, now));
+    for (const std::string& target : {heartRate, beacon, std::string("00:11:22:33:44:55")}) {
+        send("gap_connect_direct", {simtest::address(target), 0LL, 6LL, 24LL, 100LL, 0LL});
+        EXPECT_EQ(only("gap_connect_direct")["result"], 0);
+        run(3000);
+        EXPECT_TRUE(take().empty());
+        send("gap_connect_direct", {simtest::address(echoPad), 0LL, 6LL, 24LL, 100LL, 0LL});
+        EXPECT_EQ(only("gap_connect_direct")["result"], 0x0181);
+        send("gap_end_procedure");
+        EXPECT_EQ(only("gap_end_procedure")["result"], 0);
+    }
+    device->stallConnects(1);
+    send("gap_connect_direct", {simtest::address(echoPad), 0LL, 6LL, 24LL, 100LL, 0LL});
+    take();
+    run(3000);
+    EXPECT_TRUE(take().empty());
+    send("gap_end_procedure");
+    take();
+    EXPECT_EQ(connect(echoPad), 0); // the stall was for one connect only
+}
+
+TEST_F(Device, DiscoversPrimaryServicesComparingUuidsAs128Bits) {
+    boot();
+    const long long link = connect(heartRate);
+    for (const Bytes& type : {Bytes{0x00, 0x28}, uuid128(0x2800)}) {
+        send("attclient_read_by_group_type", {link, 1LL, 0xFFFFLL, type});
+        EXPECT_EQ(only("attclient_read_by_group_type")["result"], 0);
+        run(30);
+        const auto packets = take();
+        ASSERT_EQ(packets.size(), 3u);
+        EXPECT_EQ(packets[0].row->name, "attclient_group_found");
+        EXPECT_EQ(packets[0]["start"], 1);
+        EXPECT_EQ(packets[0]["end"], 6);
+        EXPECT_EQ(packets[0].data.at("uuid"), (Bytes{0x0D, 0x18}));
+        EXPECT_EQ(packets[1]["start"], 7);
+        EXPECT_EQ(packets[1].data.at("uuid"), (Bytes{0x0F, 0x18}));
+        EXPECT_EQ(packets[2].row->name, "attclient_procedure_completed");
+        EXPECT_EQ(packets[2]["result"], 0);
+    }
+}
+
+TEST_F(Device, FindsCharacteristicsByTypeWithTheAttErrorsOfAPeripheral) {
+    boot();
+    const long long link = connect(heartRate);
+    send("attclient_read_by_type", {link, 1LL, 0xFFFFLL, uuid128(0x2A38)});
+    take();
+    run(30);
+    auto packets = take();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].row->name, "attclient_attribute_value");
+    EXPECT_EQ(packets[0]["type"], 3);
+    EXPECT_EQ(packets[0]["atthandle"], hrLocation);
+    EXPECT_EQ(packets[0].data.at("value"), Bytes{0x01});
+    EXPECT_EQ(packets[1]["result"], 0);
+
+    // The measurement only notifies: its read fails at its handle.
+    send("attclient_read_by_type", {link, 1LL, 0xFFFFLL, uuid128(0x2A37)});
+    take();
+    run(30);
+    Parsed completed = only("attclient_procedure_completed");
+    EXPECT_EQ(completed["result"], 0x0402);
+    EXPECT_EQ(completed["chrhandle"], hrMeasurement);
+
+    // Same 16 bits, other base: a different UUID.
+    Bytes other = uuid128(0x2A38);
+    other[0] ^= 0x01;
+    send("attclient_read_by_type", {link, 1LL, 0xFFFFLL, other});
+    take();
+    run(30);
+    EXPECT_EQ(only("attclient_procedure_completed")["result"], 0x040A);
+
+    send("attclient_read_by_type", {link, 1LL, 0xFFFFLL, Bytes{1, 2, 3}});
+    EXPECT_EQ(only("attclient_read_by_type")["result"], 0x0180);
+}
+
+TEST_F(Device, ReadsByHandleWithAValueOnlyOnSuccess) {
+    boot();
+    const long long link = connect(heartRate);
+    send("attclient_read_by_handle", {link, hrLocation});
+    EXPECT_EQ(only("attclient_read_by_handle")["result"], 0);
+    run(30);
+    const Parsed value = only("attclient_attribute_value");
+    EXPECT_EQ(value["type"], 0);
+    EXPECT_EQ(value.data.at("value"), Bytes{0x01});
+    const std::pair<long long, long long> failures[] = {{hrMeasurement, 0x0402}, {99, 0x0401}};
+    for (const auto& [handle, code] : failures) {
+        send("attclient_read_by_handle", {link, handle});
+        take();
+        run(30);
+        const Parsed completed = only("attclient_procedure_completed");
+        EXPECT_EQ(completed["result"], code);
+        EXPECT_EQ(completed["chrhandle"], handle);
+    }
+    send("attclient_read_by_handle", {7LL, hrLocation});
+    EXPECT_EQ(only("attclient_read_by_handle")["result"], 0x0186);
+    run(30);
+    EXPECT_TRUE(take().empty());
+}
+
+TEST_F(Device, WritesWithAcknowledgementAndEchoesThem) {
+    boot();
+    const long long link = connect(echoPad);
+    subscribe(link, echoValue, 1);
+    send("attclient_attribute_write", {link, echoValue, Bytes{'h', 'i'}});
+    EXPECT_EQ(only("attclient_attribute_write")["result"], 0);
+    run(30);
+    auto packets = take();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].row->name, "attclient_attribute_value");
+    EXPECT_EQ(packets[0]["type"], 1);
+    EXPECT_EQ(packets[0].data.at("value"), (Bytes{'h', 'i'}));
+    EXPECT_EQ(packets[1]["result"], 0);
+    EXPECT_EQ(packets[1]["chrhandle"], echoValue);
+
+    send("attclient_attribute_write", {link, echoSerial, Bytes{1}});
+    take();
+    run(30);
+    EXPECT_EQ(only("attclient_procedure_completed")["result"], 0x0403);
+}
+
+TEST_F(Device, WritesLongValuesInPreparedPieces) {
+    boot();
+    const long long link = connect(echoPad);
+    subscribe(link, echoValue, 1);
+    Bytes value(40);
+    for (size_t i = 0; i < value.size(); ++i) {
+        value[i] = static_cast<uint8_t>(i);
+    }
+    for (long long offset = 0; offset < 40; offset += 18) {
+        const auto first = value.begin() + offset;
+        const Bytes piece(first, first + std::min<long long>(18, 40 - offset));
+        send("attclient_prepare_write", {link, echoValue, offset, piece});
+        EXPECT_EQ(only("attclient_prepare_write")["result"], 0);
+        run(30);
+        EXPECT_EQ(only("attclient_procedure_completed")["result"], 0);
+    }
+    send("attclient_execute_write", {link, 1LL});
+    EXPECT_EQ(only("attclient_execute_write")["result"], 0);
+    run(30);
+    auto packets = take();
+    ASSERT_EQ(packets.size(), 3u);
+    Bytes echoed = packets[0].data.at("value");
+    echoed.insert(echoed.end(), packets[1].data.at("value").begin(),
+                  packets[1].data.at("value").end());
+    EXPECT_EQ(echoed, value);
+    EXPECT_EQ(packets[2]["result"], 0);
+    EXPECT_EQ(packets[2]["chrhandle"], echoValue);
+
+    send("attclient_prepare_write", {link, echoSerial, 0LL, Bytes{1}});
+    take();
+    run(30);
+    EXPECT_EQ(only("attclient_procedure_completed")["result"], 0x0403);
+}
+
+TEST_F(Device, WriteCommandsGetAResponseOnlyAndFailWhileBuffersAreFull) {
+    boot();
+    const long long link = connect(echoPad);
+    subscribe(link, echoValue, 1);
+    device->failWriteCommands(2);
+    for (const long long expected : {0x0182, 0x0182, 0}) {
+        send("attclient_write_command", {link, echoValue, Bytes{'x'}});
+        EXPECT_EQ(only("attclient_write_command")["result"], expected);
+    }
+    run(30);
+    EXPECT_EQ(only("attclient_attribute_value").data.at("value"), Bytes{'x'});
+    send("attclient_write_command", {link, echoSerial, Bytes{'y'}}); // not writable: dropped
+    EXPECT_EQ(only("attclient_write_command")["result"], 0);
+    run(30);
+    EXPECT_TRUE(take().empty());
+}
+
+TEST_F(Device, NotifiesAndIndicatesOnceSubscribed) {
+    boot();
+    const long long link = connect(heartRate);
+    run(3000);
+    EXPECT_TRUE(take().empty());
+    subscribe(link, hrMeasurement, 1);
+    run(3000);
+    auto packets = take();
+    ASSERT_EQ(packets.size(), 3u);
+    for (const auto& packet : packets) {
+        EXPECT_EQ(packet["type"], 1);
+        EXPECT_EQ(packet["atthandle"], hrMeasurement);
+    }
+    EXPECT_NE(packets[0].data.at("value"), packets[1].data.at("value"));
+    subscribe(link, hrMeasurement, 0);
+    run(3000);
+    EXPECT_TRUE(take().empty());
+
+    subscribe(link, 9, 2); // battery level: indications
+    ASSERT_TRUE(device->updateValue(*sim::parseAddress(heartRate), 9, Bytes{50}, now));
+    EXPECT_EQ(only("attclient_attribute_value")["type"], 2);
+}
+
+TEST_F(Device, IndicationsToConfirmWaitForTheHostsConfirmation) {
+    sim::SimConfig config;
+    config.confirmIndications = true;
+    boot(config);
+    const long long link = connect(echoPad);
+    subscribe(link, echoSerial, 2);
+    ASSERT_TRUE(device->updateValue(*sim::parseAddress(echoPad), echoSerial, Bytes{7}, now));
+    EXPECT_EQ(only("attclient_attribute_value")["type"], 5);
+    send("attclient_indicate_confirm", {link});
+    EXPECT_EQ(only("attclient_indicate_confirm")["result"], 0);
+    send("attclient_indicate_confirm", {link});
+    EXPECT_EQ(only("attclient_indicate_confirm")["result"], 0x0181);
+}
+
+TEST_F(Device, ReportsTheRssiOfALink) {
+    boot();
+    const long long link = connect(heartRate);
+    send("connection_get_rssi", {link});
+    const Parsed rssi = only("connection_get_rssi");
+    EXPECT_GE(rssi["rssi"], -62);
+    EXPECT_LE(rssi["rssi"], -54);
+    send("connection_get_rssi", {5LL});
+    EXPECT_EQ(only("connection_get_rssi")["rssi"], 0);
+}
+
+TEST_F(Device, EndsLinksLocallyAndRemotely) {
+    boot();
+    long long link = connect(heartRate);
+    send("connection_disconnect", {link});
+    const Parsed response = only("connection_disconnect");
+    EXPECT_EQ(response["result"], 0);
+    run(50);
+    const Parsed ended = only("connection_disconnected");
+    EXPECT_EQ(ended["connection"], link);
+    EXPECT_EQ(ended["reason"], 0x0216);
+    send("connection_disconnect", {link});
+    EXPECT_EQ(only("connection_disconnect")["result"], 0x0186);
+    run(50);
+    EXPECT_TRUE(take().empty());
+
+    for (const uint16_t reason : {0x0213, 0x0208, 0x0222}) {
+        link = connect(heartRate);
+        ASSERT_TRUE(device->remoteDisconnect(static_cast<uint8_t>(link), reason, now));
+        EXPECT_EQ(only("connection_disconnected")["reason"], reason);
+    }
+    EXPECT_FALSE(device->remoteDisconnect(0, 0x0213, now));
+
+    // A peripheral that goes out of range is lost after the supervision timeout (1 s).
+    link = connect(heartRate);
+    ASSERT_TRUE(device->setInRange(*sim::parseAddress(heartRate), false, now));
+    run(999);
+    EXPECT_TRUE(take().empty());
+    run(1);
+    EXPECT_EQ(only("connection_disconnected")["reason"], 0x0208);
+}
+
+TEST_F(Device, SilenceSlownessAndUnplugging) {
+    boot();
+    device->setSilent(true);
+    send("system_hello");
+    EXPECT_TRUE(take().empty());
+    device->setSilent(false);
+    send("system_hello");
+    only("system_hello");
+
+    device->setResponseDelay(300);
+    send("system_hello");
+    run(299);
+    EXPECT_TRUE(take().empty());
+    run(1);
+    only("system_hello");
+    device->setResponseDelay(0);
+
+    device->unplug(now);
+    EXPECT_FALSE(link.present);
+    run(5000);
+    send("system_hello");
+    EXPECT_TRUE(take().empty());
+    device->replug(now);
+    EXPECT_TRUE(link.present);
+    only("system_boot");
+    send("system_hello");
+    only("system_hello");
+
+    const auto& record = device->record();
+    ASSERT_EQ(record.size(), 4u); // the one sent while unplugged never arrived
+    EXPECT_EQ(record[0].name, "system_hello");
+    EXPECT_EQ(record[0].bytes, (Bytes{0x00, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(record[2].at, milliseconds(0));
+    EXPECT_EQ(record[3].at, milliseconds(5300));
+}
+
+} // namespace
