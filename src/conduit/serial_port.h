@@ -1,0 +1,46 @@
+// The serial seam: the dongle's port as the conduit sees it, and where ports come from.
+//
+// A SerialPort is one open port. A SerialPortSource finds the dongle's port and opens it:
+// the platform's search (SetupDi on Windows, a sysfs walk on Linux), a fixed path given
+// on the command line, the in-process simulated dongle, or a test's fake.
+//
+// Threads: the reader thread opens, reads and closes; the mux thread writes and calls
+// cancelRead, always under the conduit lock. read may therefore run while another thread
+// writes or cancels, and implementations must allow exactly that.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Results of SerialPort::read besides the full count.
+constexpr int serialReadEmpty = 0;      // a read round came back with no byte
+constexpr int serialReadError = -1;     // the port failed (unplugged, hung up, ...)
+constexpr int serialReadCancelled = -2; // cancelRead ended the read
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Reads exactly `count` bytes: `count` when all arrived; serialReadEmpty when a round
+    // of up to `timeoutMs` brought no byte (bytes of earlier rounds are given up);
+    // serialReadCancelled or serialReadError otherwise.
+    virtual int read(uint32_t count, uint8_t* bytes, unsigned timeoutMs) = 0;
+    // Writes all `count` bytes: 0, or -1 on a write error.
+    virtual int write(uint32_t count, const uint8_t* bytes) = 0;
+    // Ends the pending read with serialReadCancelled; with no read pending, the next read
+    // returns serialReadCancelled at once.
+    virtual void cancelRead() = 0;
+    // Closes the port: 0, or the platform's error number.
+    virtual int close() = 0;
+};
+
+class SerialPortSource {
+public:
+    virtual ~SerialPortSource() = default;
+
+    // The name of the dongle's port ("COM7", "/dev/serial/by-id/...", ...), or empty.
+    virtual std::string find() = 0;
+    // Opens the named port; null when it cannot be opened.
+    virtual std::unique_ptr<SerialPort> open(const std::string& name) = 0;
+};
