@@ -5,15 +5,15 @@
 // on the command line, the in-process simulated dongle, or a test's fake.
 //
 // Threads: the reader thread opens, reads and closes; the mux thread writes and calls
-// cancelRead, always under the conduit lock. read may therefore run while another thread
-// writes or cancels, and implementations must allow exactly that.
+// cancelRead, always under the conduit lock. readSome may therefore run while another
+// thread writes or cancels, and implementations must allow exactly that.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-// Results of SerialPort::read besides the full count.
+// Results of SerialPort::readSome besides a byte count.
 constexpr int serialReadEmpty = 0;      // a read round came back with no byte
 constexpr int serialReadError = -1;     // the port failed (unplugged, hung up, ...)
 constexpr int serialReadCancelled = -2; // cancelRead ended the read
@@ -22,10 +22,10 @@ class SerialPort {
 public:
     virtual ~SerialPort() = default;
 
-    // Reads exactly `count` bytes: `count` when all arrived; serialReadEmpty when a round
-    // of up to `timeoutMs` brought no byte (bytes of earlier rounds are given up);
-    // serialReadCancelled or serialReadError otherwise.
-    virtual int read(uint32_t count, uint8_t* bytes, unsigned timeoutMs) = 0;
+    // One read round: waits up to `timeoutMs` and returns what arrived, 1 to `max`
+    // bytes; serialReadEmpty when nothing came; serialReadCancelled or serialReadError
+    // otherwise. Callers that need an exact count call it again for the rest.
+    virtual int readSome(uint32_t max, uint8_t* bytes, unsigned timeoutMs) = 0;
     // Writes all `count` bytes: 0, or -1 on a write error.
     virtual int write(uint32_t count, const uint8_t* bytes) = 0;
     // Ends the pending read with serialReadCancelled; with no read pending, the next read
