@@ -5,10 +5,17 @@
 // serialised by `lifecycleLock`, so no two of them ever run at the same time. The worker
 // threads only read `stopRequested`; only start clears it and only stop sets it.
 //
+// Ownership: the Daemon owns the Mux and the conduit it hands the Mux (constructed with
+// the Mux's address as its event sink); they live as long as the Daemon. Only the mux
+// thread (runMux) drives the Mux; the conduit is reached through its own lock.
+//
 // Unmatched calls are harmless: start does nothing while running, stop does nothing
 // while stopped. Once retired (the service has stopped) the Daemon never starts again,
 // so a late resume cannot leave running threads behind a Daemon about to be destroyed.
 #pragma once
+
+#include "conduit/conduit_not_ready.h"
+#include "mux/mux.h"
 
 #include <atomic>
 #include <mutex>
@@ -33,8 +40,12 @@ public:
     bool stopping() const { return stopRequested.load(std::memory_order_seq_cst); }
 
 private:
+    friend void runMux(Daemon* daemon);
+
     void stopLocked();
 
+    Mux mux;                                // the TCP side; driven by the mux thread
+    ConduitNotReady conduit{&mux};          // the BLE side until a dongle conduit exists
     std::atomic<bool> stopRequested{false}; // set by stop, cleared by start
     std::thread muxThread;                  // runs runMux while the Daemon runs
     std::thread conduitThread;              // runs the reader loop while the Daemon runs

@@ -1,0 +1,73 @@
+// Conduit: the BLE backend that the Mux drives, seen from the Mux.
+//
+// The Mux decodes each client request and calls at most one operation. An operation
+// refuses at once (false) or starts the work and returns true; results come back later
+// as finished event gobs (types 128 to 136) handed to Mux::postEvent. Nothing here blocks
+// until a device answers.
+//
+// Threads and locks: `lock` is the conduit lock. The Mux holds it around every call it
+// makes (mux thread); the conduit's reader thread holds it while it handles the dongle
+// and posts events. Operations run with the lock held and never take it again. getType
+// and getState need no lock. Lock order, everywhere: the conduit lock first, then the
+// Mux's eventLock; Mux::postEvent never calls back into the conduit.
+//
+// Ownership: `mux` is set once by the constructor and never owned. The concrete conduit
+// is owned and destroyed through its own type, hence the protected destructor.
+#pragma once
+
+#include "gob/ble_types.h"
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class Mux;
+
+// The conduit state word carried in GobStatus.
+constexpr int32_t conduitStateReady = 0;
+constexpr int32_t conduitStateFailed = 1;
+constexpr int32_t conduitStateNotReady = 2;
+
+class Conduit {
+public:
+    explicit Conduit(Mux* mux) : mux(mux) {}
+    Conduit(const Conduit&) = delete;
+    Conduit& operator=(const Conduit&) = delete;
+
+    // Slot 0: the conduit kind (1 for the dongle conduit).
+    virtual int32_t getType() = 0;
+    // Slot 1: the state word (conduitState...), read atomically.
+    virtual int32_t getState() = 0;
+    // Slots 2 and 3: results are GobScanResult events until stopped.
+    virtual bool startScan() = 0;
+    virtual bool stopScan() = 0;
+    // Slot 4: the four values in BGAPI units, passed unchanged to the dongle. Result:
+    // GobConnected, or nothing when the attempt is abandoned.
+    virtual bool connect(const BleAddress& address, uint32_t connIntervalMin,
+                         uint32_t connIntervalMax, uint32_t supervisionTimeout,
+                         uint32_t slaveLatency) = 0;
+    // Slot 5: one GobServiceFound per primary service.
+    virtual bool findServices(const BleAddress& address) = 0;
+    // Slot 6: `uuids` holds at least one record; one GobCharacteristicFound per match.
+    virtual bool findCharsAndDescs(const BleAddress& address,
+                                   const std::vector<UuidRecord>& uuids) = 0;
+    // Slot 7: GobDisconnected.
+    virtual bool disconnect(const BleAddress& address) = 0;
+    // Slot 8: GobAttributeValue.
+    virtual bool read(const BleAddress& address, uint8_t index) = 0;
+    // Slot 9: GobWriteDone. `data` is valid only during the call; the conduit copies it.
+    virtual bool write(const BleAddress& address, uint8_t index, const uint8_t* data,
+                       uint32_t length, bool withResponse) = 0;
+    // Slots 10 to 12: GobWriteDone; after notify and indicate, GobAttributeValue events.
+    virtual bool notify(const BleAddress& address, uint8_t index) = 0;
+    virtual bool indicate(const BleAddress& address, uint8_t index) = 0;
+    virtual bool unsubscribe(const BleAddress& address, uint8_t index) = 0;
+    // Slot 13: GobRssi.
+    virtual bool getRssi(const BleAddress& address) = 0;
+
+    std::recursive_mutex lock; // the conduit lock
+    Mux* const mux;            // the sink for events; not owned
+
+protected:
+    ~Conduit() = default;
+};

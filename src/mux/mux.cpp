@@ -1,0 +1,139 @@
+// The Mux's life cycle: init, the work step, close, and the GobServer hooks.
+//
+// Threads: the mux thread runs everything here. Locks: the work step holds eventLock
+// while it flushes and routes, and releases it before it calls the conduit (orphan
+// release) or the stream layer's update, in which dispatch takes the conduit lock. close
+// calls the conduit (conduit lock) with eventLock not held.
+#include "mux/mux.h"
+
+#include "conduit/conduit.h"
+#include "log/log.h"
+#include "mux/gob_server.h"
+#include "mux/mux_text.h"
+#include "service/build_info.h"
+
+namespace {
+
+void onGobHook(Stream* stream, Gob& gob, void* context) {
+    static_cast<Mux*>(context)->dispatch(stream, gob);
+}
+
+void onBadFrameHook(Stream* stream, void* context) {
+    static_cast<Mux*>(context)->badFrame(stream);
+}
+
+void onAddHook(Stream* stream, void* context) {
+    static_cast<Mux*>(context)->addClient(stream);
+}
+
+void onRemoveHook(Stream* stream, void* context) {
+    static_cast<Mux*>(context)->removeStream(stream);
+}
+
+} // namespace
+
+int Mux::init(Conduit* backend, MuxMessage& message) {
+    logPrint(1, "mux: initing\n");
+    updateTimeoutMs = 1000;
+    conduit = backend;
+    {
+        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        events.clear();
+    }
+    failed = false;
+    failure.clear();
+    orphans.clear();
+    serverSetHooks({onGobHook, onBadFrameHook, onAddHook, onRemoveHook, this});
+    serverInit();
+    server = serverCreate();
+    if (server == nullptr) {
+        setMessage(message, "failed to create server");
+        // The closed listening stream is nobody's client: no hook for its destroy.
+        serverSetHooks({});
+        serverClose();
+        return 1;
+    }
+    const std::lock_guard<std::mutex> guard(stateLock);
+    inited = true;
+    logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit);
+    return 0;
+}
+
+int Mux::work(MuxMessage& message) {
+    message.back() = '\0';
+    if (updateTimeoutMs != 1) {
+        setUpdateTimeout(0.001);
+        updateTimeoutMs = 1;
+    }
+    failed = false;
+    int routed = 0;
+    {
+        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        flushOutboxes();
+        routed = routeEvents(message);
+        if (routed == 0) {
+            events.clear();
+        }
+    }
+    // eventLock is released: the conduit lock may be taken now.
+    releaseOrphans();
+    if (routed != 0) {
+        return -1;
+    }
+    if (serverFailed()) {
+        serverTakeError(message.data());
+        return -1;
+    }
+    streamUpdate();
+    if (failed) {
+        setMessage(message, failure.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+void Mux::close() {
+    {
+        const std::lock_guard<std::mutex> guard(stateLock);
+        if (!inited) {
+            return;
+        }
+        inited = false;
+    }
+    logPrint(1, "mux: closing\n");
+    std::set<BleAddress> held;
+    bool scanning = false;
+    for (const MuxClient& client : clients) {
+        held.insert(client.connected.begin(), client.connected.end());
+        scanning = scanning || client.scanning;
+    }
+    clients.clear();
+    clientIndex.clear();
+    releaseHeld(held, scanning, "close");
+    {
+        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        events.clear();
+    }
+    serverClose();
+    server = nullptr;
+    logPrint(1, "mux: closed\n");
+}
+
+void Mux::removeStream(Stream* stream) {
+    if (stream == server) {
+        logPrint(1, "mux: server closed\n");
+        fail("server closed");
+        return;
+    }
+    removeClient(stream);
+}
+
+void Mux::fail(const char* text) {
+    failed = true;
+    failure = text;
+}
+
+bool Mux::isInited() {
+    const std::lock_guard<std::mutex> guard(stateLock);
+    return inited;
+}

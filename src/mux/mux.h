@@ -1,0 +1,124 @@
+// The Mux: the TCP side of the service. It keeps one MuxClient per connected client,
+// turns each request gob into a call on the Conduit, and routes the event gobs that the
+// conduit posts to the clients that should see them.
+//
+// Threads:
+// - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
+//   layer's update, addClient, removeClient, dispatch and the other client operations.
+//   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
+//   `failed`, `failure`, `orphans` and `updateTimeoutMs`.
+// - Any thread may call postEvent; the conduit calls it with its own lock held.
+//
+// Locks, always taken in this order, never the other way round:
+// 1. the conduit lock (`conduit->lock`): held by the mux thread around every conduit call;
+// 2. `eventLock` (recursive): guards `events` and is held around every write into a
+//    client's outbox. The mux thread never waits for the conduit lock while it holds it;
+// 3. `stateLock`: guards `inited`; a leaf (only the log lock may be taken under it).
+//
+// Ownership: the Mux owns its client records and their outboxes, the queued events and
+// the listening stream's identity; the stream layer owns the streams; the conduit is not
+// owned.
+#pragma once
+
+#include "gob/ble_types.h"
+#include "gob/gob.h"
+#include "net/stream.h"
+
+#include <array>
+#include <cstddef>
+#include <list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+class Conduit;
+
+// The buffer in which init and work return a failure text: at most 255 characters and a
+// terminating zero.
+using MuxMessage = std::array<char, 256>;
+
+// Unsent output (outbox and stream write buffer) above which a client is dropped.
+constexpr std::size_t muxClientOutputBound = 8U * 1024U * 1024U;
+
+struct MuxClient {
+    bool scanning = false;                // the client has an active scan request
+    std::set<BleAddress> pendingConnects; // asked to connect, not yet reported connected
+    std::set<BleAddress> connected;       // connected on the client's behalf
+    Stream* stream = nullptr;             // the client's TCP stream
+    std::list<Gob> outbox;                // gobs waiting for the stream to become ready
+    std::size_t outboxBytes = 0;          // the size of every gob in the outbox
+    bool dropped = false;                 // its stream was closed; removal follows
+};
+
+class Mux {
+public:
+    Mux() = default;
+    Mux(const Mux&) = delete;
+    Mux& operator=(const Mux&) = delete;
+
+    // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
+    // nothing behind (the stream layer is shut down again).
+    int init(Conduit* conduit, MuxMessage& message);
+    // One work step: flush outboxes, route events, wait at most 1 ms for the streams.
+    // 0, or -1 with the reason in `message` when the Mux must be restarted.
+    int work(MuxMessage& message);
+    // Drops every client, releasing what they held on the conduit, and stops listening.
+    void close();
+
+    // Any thread: queues a copy of the gob for routing; dropped while not inited.
+    void postEvent(const Gob& gob);
+
+    // Mux thread, from the GobServer hooks.
+    void addClient(Stream* stream);
+    void removeClient(Stream* stream);
+    // A destroyed stream: the listening stream fails the Mux, a client is removed.
+    void removeStream(Stream* stream);
+    void dispatch(Stream* stream, Gob& gob);
+    void badFrame(Stream* stream);
+    // Records a failure of the server itself, which fails the current work step.
+    void fail(const char* text);
+
+    void logClients() const;
+    bool anyScanning() const;
+    // Caller holds eventLock. Queues a copy and writes as much as the stream takes.
+    bool sendTo(MuxClient& client, const Gob& gob);
+
+    // Routes every queued event (work step, eventLock held by the caller). 0, or -1 with
+    // the text of a gob too short for its address in `message`.
+    int routeEvents(MuxMessage& message);
+    // Disconnects the devices that connected for nobody during routing (no eventLock).
+    void releaseOrphans();
+
+    // For inspection on the mux thread (tests).
+    const std::vector<MuxClient>& clientRecords() const { return clients; }
+    const std::map<Stream*, int>& clientPositions() const { return clientIndex; }
+
+private:
+    void flushOutboxes();
+    void flushClient(MuxClient& client);
+    void dropClient(MuxClient& client, const char* text);
+    MuxClient* findClient(Stream* stream);
+    // One decoded request; null when it went through, else the failure text.
+    const char* request(MuxClient& client, Gob& gob);
+    const char* startScan(MuxClient& client);
+    const char* stopScan(MuxClient& client);
+    const char* connect(MuxClient& client, Gob& gob);
+    bool routeOne(const Gob& gob, MuxMessage& message);
+    void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
+    bool isInited();
+
+    bool inited = false;  // between a successful init and its close; guarded by stateLock
+    std::mutex stateLock; // leaf
+    Stream* server = nullptr;
+    std::vector<MuxClient> clients;
+    std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
+    Conduit* conduit = nullptr;
+    std::list<Gob> events;           // posted, not yet routed; oldest first
+    std::recursive_mutex eventLock;  // guards `events` and every outbox write
+    bool failed = false;             // the server failed during this work step
+    std::string failure;             // the text of that failure
+    int updateTimeoutMs = 0;         // the stream layer's update timeout as last set
+    std::vector<BleAddress> orphans; // connected for nobody; disconnected after routing
+};

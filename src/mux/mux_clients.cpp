@@ -1,0 +1,143 @@
+// The Mux's client registry: adding and removing clients, their outboxes and the output
+// bound, dropping one client, and releasing what clients held on the conduit.
+//
+// Threads: the mux thread only. Locks: outbox writes happen under eventLock (sendTo's
+// caller holds it; addClient takes it). The conduit lock is taken only in releaseHeld,
+// never while eventLock is held.
+#include "mux/mux.h"
+
+#include "conduit/conduit.h"
+#include "gob/gob_events.h"
+#include "log/log.h"
+#include "mux/gob_server.h"
+#include "mux/mux_text.h"
+
+#include <utility>
+
+void Mux::logClients() const {
+    if (clients.empty()) {
+        logPrint(1, "mux: no current connections\n");
+        return;
+    }
+    logPrint(1, "mux: current connections\n");
+    for (const MuxClient& client : clients) {
+        logPrint(0, MUX_STREAM_ID " \n", streamId(client.stream));
+    }
+}
+
+bool Mux::anyScanning() const {
+    for (const MuxClient& client : clients) {
+        if (client.scanning) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Mux::addClient(Stream* stream) {
+    logClients();
+    logPrint(1, "mux: add " MUX_STREAM_ID "\n", streamId(stream));
+    MuxClient client;
+    client.stream = stream;
+    clients.push_back(std::move(client));
+    clientIndex[stream] = static_cast<int>(clients.size() - 1);
+
+    // Kind and state are atomic reads: no conduit lock.
+    Gob status;
+    buildStatusGob(status, conduit->getType(), conduit->getState());
+    const std::lock_guard<std::recursive_mutex> guard(eventLock);
+    sendTo(clients.back(), status);
+}
+
+void Mux::removeClient(Stream* stream) {
+    const auto found = clientIndex.find(stream);
+    if (found == clientIndex.end()) {
+        logPrint(1, "mux: tried to remove nonexistant QAP\n");
+        return;
+    }
+    logClients();
+    logPrint(1, "mux: remove " MUX_STREAM_ID "\n", streamId(stream));
+    const auto position = static_cast<std::size_t>(found->second);
+    const std::set<BleAddress> held = std::move(clients[position].connected);
+    const bool wasScanning = clients[position].scanning;
+
+    if (position != clients.size() - 1) {
+        clients[position] = std::move(clients.back());
+        clientIndex[clients[position].stream] = static_cast<int>(position);
+    }
+    clients.pop_back();
+    clientIndex.erase(stream);
+
+    releaseHeld(held, wasScanning && !anyScanning(), "remove");
+}
+
+void Mux::releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason) {
+    if (addresses.empty() && !stopScan) {
+        return;
+    }
+    // Conduit lock; eventLock is not held by any caller. Results are not looked at:
+    // nobody is left to tell.
+    const std::lock_guard<std::recursive_mutex> guard(conduit->lock);
+    for (const BleAddress& address : addresses) {
+        conduit->disconnect(address);
+    }
+    if (stopScan) {
+        logPrint(1, "mux: stopping scan because of %s\n", reason);
+        conduit->stopScan();
+    }
+}
+
+bool Mux::sendTo(MuxClient& client, const Gob& gob) {
+    if (client.dropped) {
+        return true;
+    }
+    client.outbox.push_back(gob);
+    client.outboxBytes += gob.size();
+    flushClient(client);
+    return true;
+}
+
+void Mux::flushOutboxes() {
+    for (MuxClient& client : clients) {
+        if (!client.dropped) {
+            flushClient(client);
+        }
+    }
+}
+
+void Mux::flushClient(MuxClient& client) {
+    while (!client.outbox.empty() && serverSend(client.outbox.front(), client.stream) == 0) {
+        client.outboxBytes -= client.outbox.front().size();
+        client.outbox.pop_front();
+    }
+    if (client.outboxBytes + serverUnsent(client.stream) > muxClientOutputBound) {
+        dropClient(client, "unsent output above 8 MiB");
+    }
+}
+
+void Mux::dropClient(MuxClient& client, const char* text) {
+    if (client.dropped) {
+        return;
+    }
+    logPrint(1, "mux: client " MUX_STREAM_ID " failed: %s\n", streamId(client.stream), text);
+    client.dropped = true;
+    client.outbox.clear();
+    client.outboxBytes = 0;
+    // Its Destroy follows in the next update, and removeClient releases what it held.
+    serverDrop(client.stream);
+}
+
+MuxClient* Mux::findClient(Stream* stream) {
+    const auto found = clientIndex.find(stream);
+    if (found == clientIndex.end()) {
+        return nullptr;
+    }
+    return &clients[static_cast<std::size_t>(found->second)];
+}
+
+void Mux::badFrame(Stream* stream) {
+    MuxClient* client = findClient(stream);
+    if (client != nullptr) {
+        dropClient(*client, "invalid gob received");
+    }
+}

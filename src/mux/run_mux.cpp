@@ -1,0 +1,59 @@
+// The mux thread's loop.
+#include "mux/run_mux.h"
+
+#include "log/log.h"
+#include "mux/mux.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int pauseSliceMs = 10;
+
+// Waits about muxInitRetryMs, ending early once a stop is requested.
+void pauseAfterFailedInit(const std::function<bool()>& stopping) {
+    for (int waited = 0; waited < muxInitRetryMs && !stopping(); waited += pauseSliceMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseSliceMs));
+    }
+}
+
+// Inits until it succeeds (true) or a stop is requested (false).
+bool initUntilUp(Mux& mux, Conduit& conduit, MuxMessage& message,
+                 const std::function<bool()>& stopping) {
+    while (!stopping()) {
+        if (mux.init(&conduit, message) == 0) {
+            return true;
+        }
+        logPrint(1, "mux init error: %s\n", message.data());
+        pauseAfterFailedInit(stopping);
+    }
+    return false;
+}
+
+// Runs work steps until one fails or a stop is requested.
+void workUntilFailure(Mux& mux, MuxMessage& message, const std::function<bool()>& stopping) {
+    while (!stopping()) {
+        const int result = mux.work(message);
+        if (result < 0) {
+            logPrint(1, "mux work error: %s\n", message.data());
+            return;
+        }
+        if (result > 0) {
+            logPrint(1, "mux work warning: %s\n", message.data());
+        }
+    }
+}
+
+} // namespace
+
+void runMuxLoop(Mux& mux, Conduit& conduit, const std::function<bool()>& stopping) {
+    MuxMessage message{};
+    while (!stopping()) {
+        if (initUntilUp(mux, conduit, message, stopping)) {
+            workUntilFailure(mux, message, stopping);
+        }
+        // Also after inits that never succeeded: a stop always leaves the Mux closed.
+        mux.close();
+    }
+}

@@ -1,0 +1,19 @@
+// The body of the mux thread: the Mux's init, work and close, over and over, until a
+// stop is requested.
+//
+// Threads: runs on the mux thread; `stopping` is called before every step and must be
+// safe to call there (an atomic read of the Daemon's stop flag).
+#pragma once
+
+#include <functional>
+
+class Conduit;
+class Mux;
+
+// The pause after a failed init, during which `stopping` is still checked.
+constexpr int muxInitRetryMs = 1000;
+
+// Inits the Mux with `conduit` (retrying about once a second while that fails), runs
+// work steps until one fails, closes the Mux and starts again; returns once `stopping`
+// is true, always leaving the Mux closed.
+void runMuxLoop(Mux& mux, Conduit& conduit, const std::function<bool()>& stopping);
