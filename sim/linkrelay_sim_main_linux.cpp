@@ -38,7 +38,7 @@ constexpr const char* usage =
     "  --no-builtin            leave out the built-in peripherals\n"
     "  --max-connections N     connection limit, 1 to 8 (default 3)\n"
     "  --reenumerate-ms MS     how long a reset keeps the dongle off the bus (default 1000)\n"
-    "  --connect-while-scanning  accept gap_connect_direct during discovery\n"
+    "  --refuse-connect-while-scanning  answer gap_connect_direct during discovery with 0x0181\n"
     "  --confirm-indications   send indications as type 5, to be confirmed by the host\n"
     "  --seed N                seed of the RSSI variation and garbage bytes (default 1)\n"
     "  --help                  this text\n"
@@ -98,8 +98,8 @@ Options parseOptions(int argc, char** argv) {
             options.config.maxConnections = static_cast<int>(count);
         } else if (option == "--reenumerate-ms") {
             options.config.reenumerateDelayMs = static_cast<uint32_t>(numberArgument(argument()));
-        } else if (option == "--connect-while-scanning") {
-            options.config.connectWhileDiscovering = true;
+        } else if (option == "--refuse-connect-while-scanning") {
+            options.config.refuseConnectWhileDiscovering = true;
         } else if (option == "--confirm-indications") {
             options.config.confirmIndications = true;
         } else if (option == "--seed") {

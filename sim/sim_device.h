@@ -32,11 +32,11 @@ namespace sim {
 using SimTime = std::chrono::milliseconds;
 
 struct SimConfig {
-    int maxConnections = 3;               // as shipped; 1 to 8
-    uint32_t reenumerateDelayMs = 1000;   // a reset leaves the bus for this long
-    bool connectWhileDiscovering = false; // the module refuses a connect during discovery
-    bool confirmIndications = false;      // indications of type 5, answered by the host
-    uint32_t seed = 1;                    // RSSI variation and garbage bytes
+    int maxConnections = 3;                     // as shipped; 1 to 8
+    uint32_t reenumerateDelayMs = 1000;         // a reset leaves the bus for this long
+    bool refuseConnectWhileDiscovering = false; // answer a connect during discovery with 0x0181
+    bool confirmIndications = false;            // indications of type 5, answered by the host
+    uint32_t seed = 1;                          // RSSI variation and garbage bytes
     Address address{0x01, 0x00, 0x5E, 0x07, 0x80, 0x00};
 };
 

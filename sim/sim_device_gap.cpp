@@ -163,7 +163,7 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
     const auto refuse = [this](uint16_t code) {
         respond("gap_connect_direct", {number(code), number(0)});
     };
-    if (pending_ || (discovering_ && !config_.connectWhileDiscovering)) {
+    if (pending_ || (discovering_ && config_.refuseConnectWhileDiscovering)) {
         refuse(result::wrongState);
         return;
     }

@@ -243,6 +243,7 @@ TEST_F(Device, GenericDiscoveryLeavesOutTheBeaconAndPassiveScansGetNoScanRespons
 TEST_F(Device, ConnectsOnceThePeripheralAnswersWithinTheConnectionLimit) {
     sim::SimConfig config;
     config.maxConnections = 2;
+    config.refuseConnectWhileDiscovering = true;
     boot(config);
     send("gap_discover", {2LL});
     take();
@@ -257,6 +258,14 @@ TEST_F(Device, ConnectsOnceThePeripheralAnswersWithinTheConnectionLimit) {
     send("gap_connect_direct", {simtest::address(thermo), 1LL, 24LL, 6LL, 100LL, 0LL});
     EXPECT_EQ(only("gap_connect_direct")["result"], 0x0180); // min above max
     ASSERT_EQ(device->connections().size(), 2u);
+}
+
+TEST_F(Device, ConnectsDuringDiscoveryUnlessConfiguredToRefuse) {
+    boot();
+    send("gap_discover", {2LL});
+    take();
+    send("gap_connect_direct", {simtest::address(heartRate), 0LL, 6LL, 24LL, 100LL, 0LL});
+    EXPECT_EQ(only("gap_connect_direct")["result"], 0);
 }
 
 TEST_F(Device, AllowsUpToEightConnections) {
