@@ -71,9 +71,6 @@ int Mux::work(MuxMessage& message) {
         const std::lock_guard<std::recursive_mutex> guard(eventLock);
         flushOutboxes();
         routed = routeEvents(message);
-        if (routed == 0) {
-            events.clear();
-        }
     }
     // eventLock is released: the conduit lock may be taken now.
     releaseOrphans();
@@ -119,8 +116,15 @@ void Mux::close() {
     logPrint(1, "mux: closed\n");
 }
 
+void Mux::openWithoutServer(Conduit* backend) {
+    conduit = backend;
+    const std::lock_guard<std::mutex> guard(stateLock);
+    inited = true;
+}
+
 void Mux::removeStream(Stream* stream) {
     if (stream == server) {
+        server = nullptr;
         logPrint(1, "mux: server closed\n");
         fail("server closed");
         return;

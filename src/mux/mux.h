@@ -67,6 +67,10 @@ public:
     // Drops every client, releasing what they held on the conduit, and stops listening.
     void close();
 
+    // Makes the Mux inited on `conduit` without listening and without the stream layer,
+    // so that the registry, dispatch and routing can be driven directly (tests).
+    void openWithoutServer(Conduit* backend);
+
     // Any thread: queues a copy of the gob for routing; dropped while not inited.
     void postEvent(const Gob& gob);
 
@@ -85,8 +89,9 @@ public:
     // Caller holds eventLock. Queues a copy and writes as much as the stream takes.
     bool sendTo(MuxClient& client, const Gob& gob);
 
-    // Routes every queued event (work step, eventLock held by the caller). 0, or -1 with
-    // the text of a gob too short for its address in `message`.
+    // Routes every queued event and empties the queue (work step, eventLock held by the
+    // caller). 0, or -1 with the text of a gob too short for its address in `message`;
+    // the queue is then left as it is until close.
     int routeEvents(MuxMessage& message);
     // Disconnects the devices that connected for nobody during routing (no eventLock).
     void releaseOrphans();

@@ -68,6 +68,7 @@ int Mux::routeEvents(MuxMessage& message) {
             return -1;
         }
     }
+    events.clear();
     return 0;
 }
 

@@ -1,0 +1,66 @@
+// A Conduit for the Mux's tests: it records every call as a line of text, refuses the
+// operations it is told to refuse, and posts events to the Mux as a real conduit does
+// (under its own lock, through Mux::postEvent).
+//
+// Threads: operations run on the mux thread under the conduit lock (the Mux takes it);
+// the test thread reads the record and posts events through the methods below, which
+// take the same lock.
+#pragma once
+
+#include "conduit/conduit.h"
+#include "gob/gob.h"
+
+#include <atomic>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+// "0102030405ff": the address as the calls record it.
+std::string addressText(const BleAddress& address);
+
+class RecordingConduit final : public Conduit {
+public:
+    explicit RecordingConduit(Mux* mux) : Conduit(mux) {}
+    ~RecordingConduit() = default;
+    RecordingConduit(const RecordingConduit&) = delete;
+    RecordingConduit& operator=(const RecordingConduit&) = delete;
+
+    // Every operation called so far, in order, e.g. "connect 010203040506 6 12 100 0".
+    std::vector<std::string> calls();
+    // The named operation ("read", "connect", ...) returns false from now on.
+    void refuse(const std::string& operation);
+    // Posts `gob` as the conduit's reader thread does: under the conduit lock.
+    void post(const Gob& gob);
+
+    // disconnect posts a GobDisconnected with reason 0, as the dongle conduit does.
+    std::atomic<bool> postDisconnected{false};
+    // Runs inside every operation on the calling thread, after it is recorded.
+    std::function<void()> onCall;
+    std::atomic<int32_t> state{conduitStateReady};
+
+    int32_t getType() override { return 1; }
+    int32_t getState() override { return state.load(); }
+    bool startScan() override;
+    bool stopScan() override;
+    bool connect(const BleAddress& address, uint32_t connIntervalMin, uint32_t connIntervalMax,
+                 uint32_t supervisionTimeout, uint32_t slaveLatency) override;
+    bool findServices(const BleAddress& address) override;
+    bool findCharsAndDescs(const BleAddress& address,
+                           const std::vector<UuidRecord>& uuids) override;
+    bool disconnect(const BleAddress& address) override;
+    bool read(const BleAddress& address, uint8_t index) override;
+    bool write(const BleAddress& address, uint8_t index, const uint8_t* data, uint32_t length,
+               bool withResponse) override;
+    bool notify(const BleAddress& address, uint8_t index) override;
+    bool indicate(const BleAddress& address, uint8_t index) override;
+    bool unsubscribe(const BleAddress& address, uint8_t index) override;
+    bool getRssi(const BleAddress& address) override;
+
+private:
+    // Records `line` and answers whether `operation` is accepted.
+    bool record(const std::string& operation, const std::string& line);
+
+    std::vector<std::string> recorded; // guarded by the conduit lock
+    std::set<std::string> refused;     // guarded by the conduit lock
+};
