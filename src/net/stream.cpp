@@ -47,6 +47,7 @@ void streamWrite(Stream* stream, const void* data, std::size_t size) {
 void emitEvent(Stream* stream, StreamEvent* event) {
     event->stream = stream;
     // By index, re-reading the array after each call: a listener may add listeners.
+    // NOLINTNEXTLINE(modernize-loop-convert): a range loop would not survive the growth.
     for (std::size_t i = 0; i < stream->listeners.size(); ++i) {
         if (stream->listeners[i].type != event->type) {
             continue;

@@ -50,8 +50,10 @@ enum class StreamEventType : std::int32_t {
 
 // Bits of Stream::flags.
 struct StreamFlag {
-    static constexpr std::uint32_t Ready = 1;   // the write buffer has drained once; never cleared
-    static constexpr std::uint32_t Written = 2; // bytes were appended since the last flush
+    enum : std::uint32_t {
+        Ready = 1,   // the write buffer has drained once; never cleared
+        Written = 2, // bytes were appended since the last flush
+    };
 };
 
 struct Stream;

@@ -101,7 +101,7 @@ TEST_F(AcceptTest, FailedAcceptCreatesNoStreamAndResumesNextPass) {
     const int failedPass = pass + 1;
     ASSERT_TRUE(acceptCount(2));
 
-    const RecordedEvent& acceptEvent = eventsOn(listening).back();
+    const RecordedEvent acceptEvent = eventsOn(listening).back();
     EXPECT_EQ(acceptEvent.type, StreamEventType::Accept);
     EXPECT_EQ(FailingAccept::failuresLeft, 0);
     EXPECT_GT(acceptEvent.pass, failedPass) << "the failed pass announced nothing";

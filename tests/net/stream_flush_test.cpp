@@ -32,7 +32,7 @@ TEST_F(FlushTest, PartialSendsKeepTheRestInOrderAndReadyWaitsForTheDrain) {
     update();
     ASSERT_EQ(readyCount(eventsOn(stream)), 1);
 
-    const std::string sent = pattern(1024 * 1024);
+    const std::string sent = pattern(std::size_t{1024} * 1024);
     streamWrite(stream, sent.data(), sent.size());
     for (int i = 0; i < 20; ++i) {
         update();
