@@ -298,7 +298,7 @@ TEST_F(MuxDispatch, BigGobIsLoggedWithoutItsBytes) {
 
 TEST_F(MuxDispatch, DispatchHoldsTheConduitLock) {
     bool heldDuringCall = false;
-    conduit.onCall = [this, &heldDuringCall] {
+    conduit.setOnCall([this, &heldDuringCall] {
         // Another thread cannot take the lock while the operation runs.
         std::thread probe([this, &heldDuringCall] {
             heldDuringCall = !conduit.lock.try_lock();
@@ -307,7 +307,7 @@ TEST_F(MuxDispatch, DispatchHoldsTheConduitLock) {
             }
         });
         probe.join();
-    };
+    });
     send(first, startScanGob());
     EXPECT_TRUE(heldDuringCall);
 }

@@ -5,6 +5,7 @@
 #include "mux/mux.h"
 
 #include <cstdio>
+#include <utility>
 
 std::string addressText(const BleAddress& address) {
     std::string text;
@@ -32,6 +33,11 @@ std::vector<std::string> RecordingConduit::calls() {
 void RecordingConduit::refuse(const std::string& operation) {
     const std::lock_guard<std::recursive_mutex> guard(lock);
     refused.insert(operation);
+}
+
+void RecordingConduit::setOnCall(std::function<void()> action) {
+    const std::lock_guard<std::recursive_mutex> guard(lock);
+    onCall = std::move(action);
 }
 
 void RecordingConduit::post(const Gob& gob) {

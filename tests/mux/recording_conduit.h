@@ -35,8 +35,9 @@ public:
 
     // disconnect posts a GobDisconnected with reason 0, as the dongle conduit does.
     std::atomic<bool> postDisconnected{false};
-    // Runs inside every operation on the calling thread, after it is recorded.
-    std::function<void()> onCall;
+    // `action` runs inside every later operation on the calling thread, after the call
+    // is recorded; an empty one runs nothing.
+    void setOnCall(std::function<void()> action);
     std::atomic<int32_t> state{conduitStateReady};
 
     int32_t getType() override { return 1; }
@@ -63,4 +64,5 @@ private:
 
     std::vector<std::string> recorded; // guarded by the conduit lock
     std::set<std::string> refused;     // guarded by the conduit lock
+    std::function<void()> onCall;      // guarded by the conduit lock
 };

@@ -1,0 +1,355 @@
+// The real Mux on its own thread (runMuxLoop) over loopback TCP on port 9089, driven by
+// test clients, with a recording conduit behind it: greetings, sessions ended by bad
+// requests without disturbing others, restart after the listening stream is lost, the
+// output bound, a taken port, stops, split frames, and many clients at once.
+#include "mux/gob_server.h"
+#include "mux/mux.h"
+#include "mux/run_mux.h"
+#include "mux_test_support.h"
+#include "recording_conduit.h"
+#include "tcp_test_client.h"
+
+#include "gob/gob_events.h"
+#include "gob/gob_requests.h"
+#include "net/stream_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool sanitized = false;
+#endif
+
+// Polls `done` every 5 ms until it holds or `limit` passes.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// The process's resident memory in bytes, from /proc.
+long residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+GobBytes asBytes(const Gob& gob) {
+    return {gob.storage(), gob.storage() + gob.size()};
+}
+
+GobBytes connectRequest(BleAddress address) {
+    Gob gob;
+    uint32_t intervalMin = 6;
+    uint32_t intervalMax = 12;
+    uint32_t timeout = 100;
+    uint32_t latency = 0;
+    codeGobConnect(gob, address, intervalMin, intervalMax, timeout, latency);
+    return asBytes(gob);
+}
+
+GobBytes readRequest(BleAddress address) {
+    Gob gob;
+    uint8_t index = 0;
+    codeGobRead(gob, address, index);
+    return asBytes(gob);
+}
+
+GobBytes startScanRequest() {
+    Gob gob;
+    codeGobStartScan(gob);
+    return asBytes(gob);
+}
+
+Gob connectedEvent(BleAddress address) {
+    Gob gob;
+    buildConnectedGob(gob, address);
+    return gob;
+}
+
+Gob valueEvent(BleAddress address, std::size_t size) {
+    Gob gob;
+    const std::vector<uint8_t> value(size, 0xa5);
+    buildAttributeValueGob(gob, address, 0, value.data(), static_cast<uint32_t>(size));
+    return gob;
+}
+
+class MuxOverTcp : public ::testing::Test {
+protected:
+    void SetUp() override { mark = logMark(); }
+    void TearDown() override { stopMux(); }
+
+    void startMux() {
+        muxThread =
+            std::thread([this] { runMuxLoop(mux, conduit, [this] { return stop.load(); }); });
+    }
+
+    void stopMux() {
+        stop = true;
+        if (muxThread.joinable()) {
+            muxThread.join();
+        }
+    }
+
+    // A client that is in the Mux's registry: it has received its GobStatus.
+    std::unique_ptr<TcpTestClient> arrive(int receiveBuffer = 0) {
+        std::unique_ptr<TcpTestClient> client;
+        waitFor(
+            [&] {
+                return (client = TcpTestClient::connectTo(gobServerPort, receiveBuffer)) != nullptr;
+            },
+            5000ms);
+        if (client) {
+            client->receiveGobs(1, 5000ms);
+        }
+        return client;
+    }
+
+    bool conduitWasCalled(const std::string& call) {
+        return waitFor(
+            [&] {
+                const auto calls = conduit.calls();
+                return std::find(calls.begin(), calls.end(), call) != calls.end();
+            },
+            5000ms);
+    }
+
+    // A client that holds `device`: it asked to connect and the connection was reported.
+    std::unique_ptr<TcpTestClient> holderOf(BleAddress device, int receiveBuffer = 0) {
+        auto client = arrive(receiveBuffer);
+        EXPECT_TRUE(client->sendGob(connectRequest(device)));
+        EXPECT_TRUE(conduitWasCalled("connect " + addressText(device) + " 6 12 100 0"));
+        conduit.post(connectedEvent(device));
+        return client;
+    }
+
+    Mux mux;
+    RecordingConduit conduit{&mux};
+    std::atomic<bool> stop{false};
+    std::thread muxThread;
+    std::size_t mark = 0;
+};
+
+TEST_F(MuxOverTcp, EveryClientIsGreetedWithTheStatusOfProtocolVersionOne) {
+    conduit.state = conduitStateNotReady;
+    startMux();
+    auto first = arrive();
+    auto second = arrive();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->gobs().front(), (GobBytes{GobStatus, 1, 1, 2}));
+    EXPECT_EQ(second->gobs().front(), (GobBytes{GobStatus, 1, 1, 2}));
+    stopMux();
+    EXPECT_TRUE(first->waitClosed(5000ms));
+    EXPECT_TRUE(logHasInOrder(mark, {"mux: initing\n", "mux: inited, linkrelay built with commit: ",
+                                     "mux: closing\n", "mux: closed\n"}));
+    EXPECT_EQ(logCount(mark, "mux: closing\n"), 1);
+}
+
+TEST_F(MuxOverTcp, StopReleasesWhatTheClientsHeld) {
+    startMux();
+    const BleAddress device = testAddress(7, 1);
+    auto holder = holderOf(device);
+    ASSERT_TRUE(holder->sendGob(startScanRequest()));
+    ASSERT_TRUE(conduitWasCalled("startScan"));
+    holder->receiveGobs(2, 5000ms);
+    stopMux();
+    EXPECT_TRUE(conduitWasCalled("disconnect " + addressText(device)));
+    EXPECT_TRUE(conduitWasCalled("stopScan"));
+    EXPECT_TRUE(logHasInOrder(mark, {"mux: closing\n", "mux: stopping scan because of close\n"}));
+}
+
+// Ends `failing`'s session with `badBytes`, with `other` looking on.
+void expectOnlyTheSenderIsDropped(RecordingConduit& conduit, std::size_t mark,
+                                  TcpTestClient& failing, BleAddress failingDevice,
+                                  TcpTestClient& other, BleAddress otherDevice,
+                                  const GobBytes& badBytes, const std::string& text) {
+    ASSERT_EQ(failing.receiveGobs(2, 5000ms).size(), 2U);
+    ASSERT_EQ(other.receiveGobs(2, 5000ms).size(), 2U);
+    ASSERT_TRUE(failing.sendBytes(badBytes));
+    EXPECT_TRUE(failing.waitClosed(5000ms));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto calls = conduit.calls();
+            return std::find(calls.begin(), calls.end(),
+                             "disconnect " + addressText(failingDevice)) != calls.end();
+        },
+        5000ms));
+    const auto calls = conduit.calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "disconnect " + addressText(otherDevice)), 0);
+
+    conduit.post(valueEvent(otherDevice, 3));
+    const auto& gobs = other.receiveGobs(3, 5000ms);
+    ASSERT_EQ(gobs.size(), 3U);
+    EXPECT_EQ(gobs[2], asBytes(valueEvent(otherDevice, 3)));
+    EXPECT_FALSE(other.closed());
+    EXPECT_NE(logSince(mark).find("failed: " + text + "\n"), std::string::npos);
+    EXPECT_EQ(logCount(mark, "mux: closing\n"), 0) << "the Mux did not restart";
+}
+
+TEST_F(MuxOverTcp, RefusedRequestEndsOnlyTheSendersSession) {
+    startMux();
+    const BleAddress mine = testAddress(1, 1);
+    const BleAddress theirs = testAddress(1, 2);
+    auto failing = holderOf(mine);
+    auto other = holderOf(theirs);
+    conduit.refuse("read");
+    expectOnlyTheSenderIsDropped(conduit, mark, *failing, mine, *other, theirs,
+                                 framed(readRequest(mine)), "conduit read failed");
+}
+
+TEST_F(MuxOverTcp, MalformedGobEndsOnlyTheSendersSession) {
+    startMux();
+    const BleAddress mine = testAddress(2, 1);
+    const BleAddress theirs = testAddress(2, 2);
+    auto failing = holderOf(mine);
+    auto other = holderOf(theirs);
+    // A frame of length zero: no gob at all.
+    expectOnlyTheSenderIsDropped(conduit, mark, *failing, mine, *other, theirs, GobBytes{0},
+                                 "invalid gob received");
+}
+
+TEST_F(MuxOverTcp, LossOfTheListeningStreamRestartsTheMux) {
+    startMux();
+    auto client = arrive();
+    ASSERT_TRUE(client);
+    // Inside the conduit call, on the mux thread, the listening stream goes away.
+    conduit.setOnCall([] {
+        for (Stream* stream = streamLayer().head.get(); stream != nullptr;
+             stream = stream->next.get()) {
+            if (stream->state == StreamState::Listening) {
+                streamClose(stream);
+            }
+        }
+    });
+    ASSERT_TRUE(client->sendGob(startScanRequest()));
+    EXPECT_TRUE(client->waitClosed(5000ms));
+    conduit.setOnCall(nullptr);
+    auto again = arrive();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->gobs().front()[0], GobStatus);
+    EXPECT_TRUE(logHasInOrder(
+        mark, {"mux: server closed\n", "mux work error: server closed\n", "mux: closing\n",
+               "mux: stopping scan because of close\n", "mux: tried to remove nonexistant QAP\n",
+               "mux: closed\n", "mux: initing\n", "mux: inited, linkrelay built with commit: "}));
+}
+
+TEST_F(MuxOverTcp, ClientThatStopsReadingIsDroppedPastTheOutputBound) {
+    startMux();
+    const BleAddress device = testAddress(3, 1);
+    auto stalled = holderOf(device, 4096);
+    const std::string released = "disconnect " + addressText(device);
+    auto wasReleased = [&] {
+        const auto calls = conduit.calls();
+        return std::find(calls.begin(), calls.end(), released) != calls.end();
+    };
+    const Gob value = valueEvent(device, 255);
+    const long before = residentBytes();
+    constexpr int batch = 500;
+    // Far more than the bound would be held for the client without it.
+    const int batches = sanitized ? 200 : 800;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    int posted = 0;
+    for (; posted < batches && std::chrono::steady_clock::now() < deadline; ++posted) {
+        for (int i = 0; i < batch; ++i) {
+            conduit.post(value);
+        }
+        std::this_thread::sleep_for(5ms);
+        if (sanitized && wasReleased()) {
+            break;
+        }
+    }
+    EXPECT_TRUE(waitFor(wasReleased, 10000ms)) << "posted " << posted * batch << " events";
+    EXPECT_NE(logSince(mark).find("failed: unsent output above 8 MiB\n"), std::string::npos);
+    if (!sanitized) {
+        std::this_thread::sleep_for(200ms);
+        EXPECT_LT(residentBytes() - before, 48L * 1024 * 1024);
+    }
+}
+
+TEST_F(MuxOverTcp, TakenPortIsRetriedAboutOnceASecondUntilItIsFree) {
+    PortHolder holder(gobServerPort);
+    if (!holder.holding()) {
+        GTEST_SKIP() << "port 9089 is in use by another program";
+    }
+    startMux();
+    std::this_thread::sleep_for(3500ms);
+    const int failures = logCount(mark, "mux init error: failed to create server\n");
+    EXPECT_GE(failures, 2);
+    EXPECT_LE(failures, 5);
+    EXPECT_EQ(logCount(mark, "mux: tried to remove nonexistant QAP\n"), 0);
+    holder.release();
+    auto client = arrive();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->gobs().size(), 1U);
+}
+
+TEST_F(MuxOverTcp, StopDuringFailingInitsEndsTheLoopPromptly) {
+    PortHolder holder(gobServerPort);
+    if (!holder.holding()) {
+        GTEST_SKIP() << "port 9089 is in use by another program";
+    }
+    startMux();
+    ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux init error: ") >= 1; }, 5000ms));
+    const auto asked = std::chrono::steady_clock::now();
+    stopMux();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+    EXPECT_EQ(logCount(mark, "mux: closing\n"), 0);
+}
+
+TEST_F(MuxOverTcp, FrameSentOneByteAtATimeIsDispatchedOnce) {
+    startMux();
+    auto client = arrive();
+    ASSERT_TRUE(client);
+    const BleAddress device = testAddress(4, 1);
+    ASSERT_TRUE(client->sendBytes(framed(connectRequest(device)), true));
+    const std::string call = "connect " + addressText(device) + " 6 12 100 0";
+    ASSERT_TRUE(conduitWasCalled(call));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(conduit.calls(), std::vector<std::string>{call});
+    EXPECT_FALSE(client->closed());
+}
+
+TEST_F(MuxOverTcp, TwoHundredClientsEachGetTheirStatusAndEventsInPostingOrder) {
+    startMux();
+    std::vector<std::unique_ptr<TcpTestClient>> clients;
+    for (int i = 0; i < 200; ++i) {
+        clients.push_back(arrive());
+        ASSERT_TRUE(clients.back()) << "client " << i;
+        ASSERT_EQ(clients.back()->gobs().size(), 1U) << "client " << i;
+    }
+    std::vector<GobBytes> expected{clients.front()->gobs().front()};
+    for (uint8_t i = 0; i < 50; ++i) {
+        Gob gob;
+        buildDisconnectedGob(gob, testAddress(5, i), i % 5);
+        conduit.post(gob);
+        expected.push_back(asBytes(gob));
+    }
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        EXPECT_EQ(clients[i]->receiveGobs(expected.size(), 10000ms), expected) << "client " << i;
+    }
+}
+
+} // namespace
