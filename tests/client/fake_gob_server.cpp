@@ -109,7 +109,7 @@ void FakeGobServer::serveClient(SocketHandle client) {
         std::vector<Bytes> answers;
         open = receiveFrom(client, parser, answers);
         for (const Bytes& answer : answers) {
-            open = open && sendTo(client, answer);
+            open = open && !answer.empty() && sendTo(client, answer);
         }
         Outgoing next;
         bool haveNext = false;

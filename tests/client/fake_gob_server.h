@@ -27,7 +27,8 @@ Bytes frameOf(const Gob& gob);
 
 class FakeGobServer {
 public:
-    // The frames to send in answer to one request; empty for none.
+    // The frames to send in answer to one request; none for no answer. An empty frame
+    // ends the client's connection there, as the service does when it refuses a request.
     using Responder = std::function<std::vector<Bytes>(const Gob& request)>;
 
     // Listens on 127.0.0.1 at a free port. `greeting` goes to each client once accepted.
