@@ -1,0 +1,195 @@
+// The GAP queue: one operation at a time, completion by type (and, for connects and
+// disconnects, by address), the connect time limit on an injected clock, and the
+// immediate answer for a disconnect without a connection.
+#include "conduit_bg_test_support.h"
+
+#include "gob/gob_events.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const BleAddress device = testAddress(0xC1, 0x01);
+const BleAddress stranger = testAddress(0xC2, 0x02);
+
+const Bytes gapDiscover{0x00, 0x01, 0x06, 0x02, 0x02};
+const Bytes gapEndProcedure{0x00, 0x00, 0x06, 0x04};
+
+// gap_connect_direct to `device` with the four 16-bit values.
+Bytes connectDirect(const BleAddress& address, uint16_t min, uint16_t max, uint16_t timeout,
+                    uint16_t latency) {
+    return join({{0x00, 0x0F, 0x06, 0x03},
+                 Bytes(address.bytes.begin(), address.bytes.end()),
+                 {0x00},
+                 le16(min),
+                 le16(max),
+                 le16(timeout),
+                 le16(latency)});
+}
+
+using ConduitBgGapTest = ConduitBgTest;
+
+TEST_F(ConduitBgGapTest, TwoScanStartsRunOneAfterTheOtherEachCompletedByItsOwnResponse) {
+    EXPECT_TRUE(conduit.startScan());
+    EXPECT_TRUE(conduit.startScan());
+    EXPECT_TRUE(conduit.scanWanted);
+    EXPECT_EQ(conduit.gapOps.size(), 2U);
+    EXPECT_EQ(line->cancels(), 2) << "each operation kicks the reader";
+
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), gapDiscover);
+    EXPECT_EQ(logCount(mark, "BG conduit: GAP op starting scan\n"), 1);
+    conduit.runGapStep();
+    EXPECT_TRUE(takeWritten().empty()) << "the started head waits for its completion";
+
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::StartScan));
+    EXPECT_EQ(logCount(mark, "BG conduit: completed gap op start scan\n"), 1);
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), gapDiscover);
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::StartScan));
+    EXPECT_TRUE(conduit.gapOps.empty());
+    EXPECT_FALSE(conduit.completeGapOp(GapOpType::StartScan));
+}
+
+TEST_F(ConduitBgGapTest, StopScanSendsEndProcedureAndIsCompletedOnlyAsStopScan) {
+    EXPECT_TRUE(conduit.startScan());
+    EXPECT_TRUE(conduit.stopScan());
+    EXPECT_FALSE(conduit.scanWanted);
+    conduit.runGapStep();
+    takeWritten();
+
+    EXPECT_FALSE(conduit.completeGapOp(GapOpType::StopScan)) << "the head is the scan start";
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::StartScan));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), gapEndProcedure);
+    EXPECT_EQ(logCount(mark, "BG conduit: GAP op stopping scan\n"), 1);
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::StopScan));
+    EXPECT_EQ(logCount(mark, "BG conduit: completed gap op stop scan\n"), 1);
+}
+
+TEST_F(ConduitBgGapTest, AConnectWhileScanningIsFollowedByAScanRestart) {
+    conduit.scanWanted = true;
+
+    EXPECT_TRUE(conduit.connect(device, 6, 24, 100, 2));
+    ASSERT_EQ(conduit.gapOps.size(), 2U);
+    EXPECT_EQ(conduit.gapOps.back().type, GapOpType::StartScan);
+
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(device, 6, 24, 100, 2));
+    EXPECT_NE(logSince(mark).find("BG conduit: GAP op connecting to address: c1 02 03 04 05 01 \n"),
+              std::string::npos);
+    EXPECT_EQ(conduit.gapOps.front().startTime, conduit.now);
+
+    EXPECT_FALSE(conduit.completeGapOp(GapOpType::StartScan));
+    EXPECT_FALSE(conduit.completeGapOp(GapOpType::Connect, &stranger))
+        << "another address's connection does not complete this connect";
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::Connect, &device));
+    EXPECT_EQ(logCount(mark, "BG conduit: completed gap op connection\n"), 1);
+
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), gapDiscover);
+}
+
+TEST_F(ConduitBgGapTest, ConnectsAreAbandonedAfterSixIntervalsAndASecondInWholeSeconds) {
+    struct Case {
+        uint16_t intervalMax;
+        uint64_t limitMs;
+        int64_t abandonedAfter; // whole seconds
+    };
+    for (const Case& c :
+         {Case{6, 1042, 2}, Case{24, 1180, 2}, Case{80, 1600, 2}, Case{800, 7000, 8}}) {
+        SCOPED_TRACE(c.intervalMax);
+        EXPECT_EQ(connectTimeLimitMs(c.intervalMax), c.limitMs);
+        conduit.gapOps.clear();
+        const int64_t sent = conduit.now;
+        ASSERT_TRUE(conduit.connect(device, 6, c.intervalMax, 100, 0));
+        ASSERT_TRUE(conduit.disconnect(stranger));
+        conduit.runGapStep();
+        takeWritten();
+
+        conduit.now = sent + c.abandonedAfter - 1;
+        conduit.runGapStep();
+        EXPECT_EQ(conduit.gapOps.front().type, GapOpType::Connect);
+        EXPECT_TRUE(takeWritten().empty());
+
+        const std::size_t before = logMark();
+        conduit.now = sent + c.abandonedAfter;
+        conduit.runGapStep();
+        EXPECT_EQ(logCount(before, "BG conduit: aborted gap op connect\n"), 1);
+        // The dongle is taken out of its connecting state before anything else starts.
+        EXPECT_EQ(takeWritten(), gapEndProcedure);
+        EXPECT_EQ(conduit.gapOps.front().type, GapOpType::EndConnect);
+        conduit.runGapStep();
+        EXPECT_TRUE(takeWritten().empty());
+        EXPECT_TRUE(conduit.posted.empty()) << "an abandoned connect posts nothing";
+
+        EXPECT_TRUE(conduit.completeGapOp(GapOpType::EndConnect));
+        conduit.runGapStep(); // the disconnect behind it starts now
+        EXPECT_EQ(logCount(before, "BG conduit: GAP op disconnecting address: "), 1);
+        conduit.posted.clear();
+    }
+}
+
+TEST_F(ConduitBgGapTest, AHugeIntervalIsLimitedByThe16BitValueSent) {
+    constexpr uint32_t requested = 0x0001FFFF; // goes out as 0xFFFF
+    ASSERT_TRUE(conduit.connect(device, 6, requested, 100, 0));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(device, 6, 0xFFFF, 100, 0));
+    EXPECT_EQ(connectTimeLimitMs(requested), 492508U);
+
+    const int64_t sent = conduit.now;
+    conduit.now = sent + 492;
+    conduit.runGapStep();
+    EXPECT_EQ(conduit.gapOps.front().type, GapOpType::Connect);
+    conduit.now = sent + 493;
+    conduit.runGapStep();
+    EXPECT_EQ(conduit.gapOps.front().type, GapOpType::EndConnect);
+}
+
+TEST_F(ConduitBgGapTest, OnlyAStartedConnectHasATimeLimit) {
+    ASSERT_TRUE(conduit.startScan());
+    conduit.runGapStep();
+    conduit.now += 1'000'000;
+    conduit.runGapStep();
+    EXPECT_EQ(conduit.gapOps.size(), 1U);
+    EXPECT_TRUE(conduit.gapOps.front().started);
+
+    conduit.now = 10; // a clock that went back abandons nothing either
+    ASSERT_TRUE(conduit.completeGapOp(GapOpType::StartScan));
+    ASSERT_TRUE(conduit.connect(device, 6, 6, 100, 0));
+    conduit.runGapStep();
+    conduit.now = 5;
+    conduit.runGapStep();
+    EXPECT_EQ(conduit.gapOps.front().type, GapOpType::Connect);
+}
+
+TEST_F(ConduitBgGapTest, ADisconnectWithoutConnectionIsAnsweredAtOnce) {
+    ASSERT_TRUE(conduit.disconnect(stranger));
+    ASSERT_TRUE(conduit.startScan());
+
+    conduit.runGapStep();
+
+    EXPECT_EQ(logCount(mark, "BG conduit: Zuna was not connected to this QAP\n"), 1);
+    EXPECT_EQ(conduit.posted,
+              std::vector<Bytes>{gobBytes(buildDisconnectedGob, stranger, uint8_t{0})});
+    EXPECT_TRUE(takeWritten().empty());
+    ASSERT_EQ(conduit.gapOps.size(), 1U);
+    EXPECT_FALSE(conduit.gapOps.front().started) << "the next operation starts at the next step";
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), gapDiscover);
+}
+
+TEST_F(ConduitBgGapTest, ADisconnectOfAConnectionAsksTheDongle) {
+    conduit.connections[device] = 5;
+    ASSERT_TRUE(conduit.disconnect(device));
+
+    conduit.runGapStep();
+
+    EXPECT_EQ(logCount(mark, "BG conduit: asking dongle to disconnect\n"), 1);
+    EXPECT_EQ(takeWritten(), (Bytes{0x00, 0x01, 0x03, 0x00, 0x05}));
+    EXPECT_FALSE(conduit.completeGapOp(GapOpType::Disconnect, &stranger));
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::Disconnect, &device));
+    EXPECT_EQ(logCount(mark, "BG conduit: completed gap op disconnect\n"), 1);
+}
+
+} // namespace
