@@ -38,7 +38,7 @@ void dispatchService() {
     // A signal that comes before the service has its stop event is kept and delivered
     // once the event exists, instead of being lost.
     bool stopPending = false;
-    const timespec slice{0, 100 * 1000 * 1000};
+    const timespec slice{0, 100L * 1000 * 1000};
     while (!serviceEnded.load()) {
         const int received = sigtimedwait(&signals, nullptr, &slice);
         if (received == SIGTERM || received == SIGINT) {

@@ -24,12 +24,12 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 namespace {

@@ -24,8 +24,8 @@ bool sdNotify(const std::string& message) {
     if (path[0] == '@') {
         address.sun_path[0] = '\0';
     }
-    const auto addressLength =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength + (path[0] == '@' ? 0 : 1));
+    const auto addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength +
+                                                      (path[0] == '@' ? 0 : 1));
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return false;

@@ -18,8 +18,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace harness {
 
 TempDir::TempDir() {
@@ -99,7 +97,10 @@ std::vector<std::string> childEnvironment(const ChildOptions& options) {
     std::vector<std::string> result;
     result.reserve(variables.size());
     for (const auto& [name, value] : variables) {
-        result.push_back(name + "=" + value);
+        std::string entry = name;
+        entry += '=';
+        entry += value;
+        result.push_back(std::move(entry));
     }
     return result;
 }

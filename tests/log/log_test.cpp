@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -22,7 +23,7 @@ protected:
 
     // Opens the log in a folder of its own and returns that folder.
     std::string openLog() {
-        const std::string folder = temp.file("logs");
+        std::string folder = temp.file("logs");
         logOpenIn(folder);
         return folder;
     }
@@ -90,6 +91,7 @@ TEST_F(LogTest, EntriesOfConcurrentThreadsNeverInterleave) {
     const std::string folder = openLog();
     StderrCapture capture(temp.file("stderr"));
     std::vector<std::thread> writers;
+    writers.reserve(threadCount);
     for (int t = 0; t < threadCount; ++t) {
         writers.emplace_back([t] {
             const std::vector<unsigned char> dump(dumpLength, static_cast<unsigned char>(0xA0 + t));
@@ -143,8 +145,8 @@ TEST_F(LogTest, FolderIsCreatedWithItsParentsAndTheFileNamedByTheStartTime) {
     logOpenIn(folder);
     const std::string path = logFilePath();
     ASSERT_FALSE(path.empty());
-    EXPECT_EQ(path, onlyFileIn(folder));
-    const std::string name = path.substr(path.rfind('/') + 1);
+    EXPECT_TRUE(std::filesystem::equivalent(path, onlyFileIn(folder)));
+    const std::string name = std::filesystem::path(path).filename().string();
     EXPECT_TRUE(
         std::regex_match(name, std::regex(R"(zevlog-\d{4}-\d\d-\d\d\.\d\d-\d\d-\d\d\.txt)")))
         << name;
@@ -189,7 +191,7 @@ TEST_F(LogTest, FileOfTheSameNameIsAppendedToNotTruncated) {
     std::vector<std::string> names;
     for (int64_t second = now; second < now + 3; ++second) {
         names.push_back(logFileName(localTimeOf(second)));
-        std::ofstream(folder + "/" + names.back()) << "first run\n";
+        std::ofstream(joinPath(folder, names.back())) << "first run\n";
     }
     logOpenIn(folder);
     logPrint(0, "second run\n");
@@ -197,7 +199,7 @@ TEST_F(LogTest, FileOfTheSameNameIsAppendedToNotTruncated) {
 
     int appended = 0;
     for (const std::string& name : names) {
-        const std::string content = readWholeFile(folder + "/" + name);
+        const std::string content = readWholeFile(joinPath(folder, name));
         EXPECT_TRUE(content == "first run\n" || content == "first run\nsecond run\n") << content;
         appended += content == "first run\nsecond run\n" ? 1 : 0;
     }

@@ -55,8 +55,9 @@ std::string StderrCapture::finish() {
     return readWholeFile(capturePath);
 }
 
+// Read in text mode, so that line ends come back as "\n" on every platform.
 std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
