@@ -54,6 +54,8 @@ void dispatchService() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard error that goes away must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
     ServiceOptions options;
     std::string error;
     if (!parseServiceOptions({argv + 1, argv + argc}, options, error)) {

@@ -20,6 +20,12 @@
 
 namespace harness {
 
+namespace {
+
+constexpr size_t logStampLength = 24; // "2026-12-08 03:22:05.007 "
+
+} // namespace
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "linkrelay-test-XXXXXX");
     if (mkdtemp(pattern.data()) != nullptr) {
@@ -59,7 +65,7 @@ std::vector<std::string> linesFrom(const std::string& text, const std::string& m
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         const size_t at = line.find(marker);
-        if (at != std::string::npos) {
+        if (at == 0 || at == logStampLength) {
             lines.push_back(line.substr(at));
         }
     }

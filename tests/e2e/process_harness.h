@@ -38,7 +38,8 @@ std::string readFile(const std::string& path);
 // The names of the files in `folder` that begin with `prefix`, sorted.
 std::vector<std::string> filesIn(const std::string& folder, const std::string& prefix);
 
-// The lines of `text` (without their "\n") that contain `marker`, each from `marker` on.
+// The lines of `text` (without their "\n") that begin with `marker`, right after the
+// log's time stamp or without one, each from `marker` on.
 std::vector<std::string> linesFrom(const std::string& text, const std::string& marker);
 
 // Calls `done` every 10 ms until it returns true or `timeout` has passed.
