@@ -28,7 +28,7 @@ constexpr auto resumeDelay = std::chrono::seconds(4);
 
 std::mutex serviceLock;               // guards serviceStatus and stopEvent
 ServiceStatus serviceStatus;          // the record last reported
-std::unique_ptr<StopEvent> stopEvent; // exists from step 5 to step 17 of serviceMainSteps
+std::unique_ptr<StopEvent> stopEvent; // exists from before "running" until "stopping"
 
 void setStateAndReport(ServiceState state, const char* line) {
     const std::lock_guard<std::mutex> guard(serviceLock);
