@@ -15,14 +15,19 @@ else()
     find_package(GTest REQUIRED)
 endif()
 
-# linkrelay_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...])
+# linkrelay_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...] [PORT_9089])
 # One GoogleTest executable; its cases are discovered when ctest runs, so that the
-# Windows build discovers them through Wine only in the Wine leg.
+# Windows build discovers them through Wine only in the Wine leg. PORT_9089 marks tests
+# that bind the service's fixed port: ctest never runs two of them at once.
 function(linkrelay_add_test name)
-    cmake_parse_arguments(arg "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(arg "PORT_9089" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${arg_SOURCES})
     target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main
         Threads::Threads linkrelay_warnings)
+    set(properties LABELS "${arg_LABELS}")
+    if(arg_PORT_9089)
+        list(APPEND properties RESOURCE_LOCK port9089)
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${arg_LABELS}")
+        PROPERTIES ${properties})
 endfunction()
