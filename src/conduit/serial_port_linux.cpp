@@ -53,18 +53,18 @@ bool makeRaw(int fd) {
 
 class LinuxSerialPort : public SerialPort {
 public:
-    LinuxSerialPort(int fd, int kickFd) : fd_(fd), kickFd_(kickFd) {}
+    LinuxSerialPort(int port, int kick) : fd(port), kickFd(kick) {}
     ~LinuxSerialPort() override { close(); }
     LinuxSerialPort(const LinuxSerialPort&) = delete;
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
 
     int readSome(uint32_t max, uint8_t* bytes, unsigned timeoutMs) override {
-        if (fd_ < 0) {
+        if (fd < 0) {
             return serialReadError;
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {kickFd_, POLLIN, 0}};
+            pollfd fds[2] = {{fd, POLLIN, 0}, {kickFd, POLLIN, 0}};
             const int ready = ::poll(fds, 2, msUntil(deadline));
             if (ready < 0 && errno != EINTR) {
                 return serialReadError;
@@ -86,20 +86,21 @@ public:
     }
 
     int write(uint32_t count, const uint8_t* bytes) override {
-        if (fd_ < 0) {
+        if (fd < 0) {
             return -1;
         }
         const auto deadline = Clock::now() + writeLimit;
         while (count > 0) {
-            const ssize_t written = ::write(fd_, bytes, count);
+            const ssize_t written = ::write(fd, bytes, count);
             if (written > 0) {
                 bytes += written;
                 count -= static_cast<uint32_t>(written);
-            } else if (written < 0 && errno == EINTR) {
                 continue;
-            } else if (written < 0 && errno == EAGAIN && waitWritable(deadline)) {
-                continue;
-            } else {
+            }
+            // Interrupted: again. Full: again once there is room. Anything else fails.
+            const bool retry =
+                written < 0 && (errno == EINTR || (errno == EAGAIN && waitWritable(deadline)));
+            if (!retry) {
                 return -1;
             }
         }
@@ -107,20 +108,20 @@ public:
     }
 
     void cancelRead() override {
-        if (kickFd_ >= 0) {
+        if (kickFd >= 0) {
             const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t ignored = ::write(kickFd_, &one, sizeof one);
+            [[maybe_unused]] const ssize_t ignored = ::write(kickFd, &one, sizeof one);
         }
     }
 
     int close() override {
-        if (fd_ < 0) {
+        if (fd < 0) {
             return EBADF;
         }
-        const int result = ::close(fd_) == 0 ? 0 : errno;
-        ::close(kickFd_);
-        fd_ = -1;
-        kickFd_ = -1;
+        const int result = ::close(fd) == 0 ? 0 : errno;
+        ::close(kickFd);
+        fd = -1;
+        kickFd = -1;
         return result;
     }
 
@@ -131,7 +132,7 @@ private:
         if ((revents & POLLIN) == 0) {
             return serialReadError; // POLLHUP, POLLERR or POLLNVAL alone
         }
-        const ssize_t got = ::read(fd_, bytes, max);
+        const ssize_t got = ::read(fd, bytes, max);
         if (got > 0) {
             return static_cast<int>(got);
         }
@@ -143,17 +144,17 @@ private:
 
     void drainKick() {
         uint64_t count = 0;
-        [[maybe_unused]] const ssize_t ignored = ::read(kickFd_, &count, sizeof count);
+        [[maybe_unused]] const ssize_t ignored = ::read(kickFd, &count, sizeof count);
     }
 
     bool waitWritable(Clock::time_point deadline) {
-        pollfd fd = {fd_, POLLOUT, 0};
-        const int ready = ::poll(&fd, 1, msUntil(deadline));
-        return (ready > 0 && (fd.revents & POLLOUT) != 0) || (ready < 0 && errno == EINTR);
+        pollfd room = {fd, POLLOUT, 0};
+        const int ready = ::poll(&room, 1, msUntil(deadline));
+        return (ready > 0 && (room.revents & POLLOUT) != 0) || (ready < 0 && errno == EINTR);
     }
 
-    int fd_;     // the tty; -1 once closed
-    int kickFd_; // the eventfd that cancelRead signals; -1 once closed
+    int fd;     // the tty; -1 once closed
+    int kickFd; // the eventfd that cancelRead signals; -1 once closed
 };
 
 } // namespace

@@ -8,8 +8,8 @@
 // reads (Windows cancels only what is pending).
 //
 // Threads: the reader thread reads and closes, the mux thread writes and cancels (both
-// under the conduit lock, so close never overlaps a write or a cancel). handle_ is set
-// at open and changed only by close; kicked_ is atomic.
+// under the conduit lock, so close never overlaps a write or a cancel). handle is set
+// at open and changed only by close; kicked is atomic.
 #include "conduit/serial_port_platform.h"
 
 #include <windows.h>
@@ -20,13 +20,13 @@ namespace {
 
 class Win32SerialPort : public SerialPort {
 public:
-    explicit Win32SerialPort(HANDLE handle) : handle_(handle) {}
+    explicit Win32SerialPort(HANDLE opened) : handle(opened) {}
     ~Win32SerialPort() override { close(); }
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
     int readSome(uint32_t max, uint8_t* bytes, unsigned timeoutMs) override {
-        if (kicked_.exchange(false)) {
+        if (kicked.exchange(false)) {
             return serialReadCancelled;
         }
         COMMTIMEOUTS timeouts{};
@@ -35,15 +35,15 @@ public:
         timeouts.ReadTotalTimeoutConstant = timeoutMs;
         timeouts.WriteTotalTimeoutMultiplier = 0;
         timeouts.WriteTotalTimeoutConstant = 0;
-        SetCommTimeouts(handle_, &timeouts);
+        SetCommTimeouts(handle, &timeouts);
         DWORD got = 0;
-        if (!ReadFile(handle_, bytes, max, &got, nullptr)) {
+        if (!ReadFile(handle, bytes, max, &got, nullptr)) {
             const DWORD error = GetLastError();
             if (error == 0) {
                 return serialReadEmpty;
             }
             if (error == ERROR_OPERATION_ABORTED) {
-                kicked_.store(false); // this kick has done its work
+                kicked.store(false); // this kick has done its work
                 return serialReadCancelled;
             }
             return serialReadError;
@@ -54,7 +54,7 @@ public:
     int write(uint32_t count, const uint8_t* bytes) override {
         while (count > 0) {
             DWORD written = 0;
-            if (!WriteFile(handle_, bytes, count, &written, nullptr)) {
+            if (!WriteFile(handle, bytes, count, &written, nullptr)) {
                 return -1;
             }
             bytes += written;
@@ -64,22 +64,22 @@ public:
     }
 
     void cancelRead() override {
-        kicked_.store(true);
-        CancelIoEx(handle_, nullptr);
+        kicked.store(true);
+        CancelIoEx(handle, nullptr);
     }
 
     int close() override {
-        if (handle_ == INVALID_HANDLE_VALUE) {
+        if (handle == INVALID_HANDLE_VALUE) {
             return ERROR_INVALID_HANDLE;
         }
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return CloseHandle(handle) ? 0 : static_cast<int>(GetLastError());
+        const HANDLE closing = handle;
+        handle = INVALID_HANDLE_VALUE;
+        return CloseHandle(closing) ? 0 : static_cast<int>(GetLastError());
     }
 
 private:
-    HANDLE handle_;                   // INVALID_HANDLE_VALUE once closed
-    std::atomic<bool> kicked_{false}; // a kick that no aborted read has taken yet
+    HANDLE handle;                   // INVALID_HANDLE_VALUE once closed
+    std::atomic<bool> kicked{false}; // a kick that no aborted read has taken yet
 };
 
 // "COM7" becomes "\\.\COM7"; a name that already is a device path stays as it is.

@@ -26,15 +26,15 @@ public:
 // away reads as not found.
 class FixedPortSource : public SerialPortSource {
 public:
-    explicit FixedPortSource(std::string path) : path_(std::move(path)) {}
+    explicit FixedPortSource(std::string fixedPath) : path(std::move(fixedPath)) {}
 
-    std::string find() override { return serialPortExists(path_) ? path_ : std::string(); }
+    std::string find() override { return serialPortExists(path) ? path : std::string(); }
     std::unique_ptr<SerialPort> open(const std::string& name) override {
         return openSerialPort(name);
     }
 
 private:
-    const std::string path_;
+    const std::string path;
 };
 
 } // namespace

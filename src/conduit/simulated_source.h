@@ -7,7 +7,7 @@
 // reads and writes errors until it is closed.
 //
 // Threads: find and open on the reader thread; a port follows SerialPort's rules (the
-// SimPort is thread-safe). portOpen_ is atomic. runner() is for tests and tools that
+// SimPort is thread-safe). portOpen is atomic. runner() is for tests and tools that
 // drive the simulated dongle from outside.
 #pragma once
 
@@ -25,12 +25,12 @@ public:
     std::string find() override;
     std::unique_ptr<SerialPort> open(const std::string& name) override;
 
-    sim::SimRunner& runner() { return runner_; }
+    sim::SimRunner& runner() { return simRunner; }
 
     // The name find() gives the simulated dongle's port.
     static constexpr const char* portName = "simulated";
 
 private:
-    sim::SimRunner runner_;
-    std::atomic<bool> portOpen_{false}; // a port from open() has not been closed yet
+    sim::SimRunner simRunner;
+    std::atomic<bool> portOpen{false}; // a port from open() has not been closed yet
 };

@@ -43,7 +43,7 @@ protected:
 
     // A USB device at bus port `usbPort` with the given ids; its directory.
     fs::path addUsbDevice(const std::string& usbPort, const UsbIds& ids) {
-        const fs::path device = sys() / "devices/pci0000:00/0000:00:14.0/usb1" / usbPort;
+        fs::path device = sys() / "devices/pci0000:00/0000:00:14.0/usb1" / usbPort;
         fs::create_directories(device);
         write(device / "idVendor", ids.vendor);
         write(device / "idProduct", ids.product);

@@ -24,33 +24,33 @@ class PtyPair {
 public:
     PtyPair() {
         std::array<char, 128> name{};
-        if (openpty(&master_, &slave_, name.data(), nullptr, nullptr) == 0) {
-            slavePath_ = name.data();
+        if (openpty(&master, &slave, name.data(), nullptr, nullptr) == 0) {
+            slaveName = name.data();
         }
     }
     ~PtyPair() {
         closeMaster();
-        if (slave_ >= 0) {
-            ::close(slave_);
+        if (slave >= 0) {
+            ::close(slave);
         }
     }
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 
-    const std::string& slavePath() const { return slavePath_; }
+    const std::string& slavePath() const { return slaveName; }
     void send(const Bytes& bytes) const {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // Reads from the master until `count` bytes came or 5 s passed without any.
     Bytes receive(size_t count) const {
         Bytes got;
         while (got.size() < count) {
-            pollfd fd = {master_, POLLIN, 0};
+            pollfd fd = {master, POLLIN, 0};
             if (::poll(&fd, 1, 5000) <= 0) {
                 break;
             }
             std::array<uint8_t, 4096> buffer{};
-            const ssize_t n = ::read(master_, buffer.data(), buffer.size());
+            const ssize_t n = ::read(master, buffer.data(), buffer.size());
             if (n <= 0) {
                 break;
             }
@@ -59,16 +59,16 @@ public:
         return got;
     }
     void closeMaster() {
-        if (master_ >= 0) {
-            ::close(master_);
-            master_ = -1;
+        if (master >= 0) {
+            ::close(master);
+            master = -1;
         }
     }
 
 private:
-    int master_ = -1;
-    int slave_ = -1; // held so that the pty lives while the port is closed
-    std::string slavePath_;
+    int master = -1;
+    int slave = -1; // held so that the pty lives while the port is closed
+    std::string slaveName;
 };
 
 // Reads from `port` until `count` bytes came or a round failed; the rounds' results go
@@ -175,7 +175,7 @@ TEST_F(LinuxSerialPortTest, SecondOpenIsRefusedUntilTheFirstIsClosed) {
 
 TEST_F(LinuxSerialPortTest, WritesEveryByteOfALongWrite) {
     // Far more than a pty buffers, so the write has to wait for the other side.
-    Bytes big(256 * 1024);
+    Bytes big(size_t{256} * 1024);
     for (size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<uint8_t>(i * 7 + i / 251);
     }
