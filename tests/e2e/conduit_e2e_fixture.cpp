@@ -1,0 +1,115 @@
+// The conduit end-to-end fixture. See conduit_e2e_fixture.h.
+#include "conduit_e2e_fixture.h"
+
+#include "client/uuid_text.h"
+
+#include <algorithm>
+#include <csignal>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace e2e {
+
+BleAddress address(const std::string& text) {
+    const std::optional<BleAddress> parsed = parseAddress(text);
+    EXPECT_TRUE(parsed.has_value()) << text;
+    return parsed.value_or(BleAddress{});
+}
+
+UuidRecord uuid(const std::string& text) {
+    const std::optional<UuidRecord> parsed = parseUuid(text);
+    EXPECT_TRUE(parsed.has_value()) << text;
+    return parsed.value_or(UuidRecord{});
+}
+
+std::vector<uint8_t> hexBytes(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    std::istringstream in(text);
+    for (std::string pair; in >> pair;) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+    }
+    return bytes;
+}
+
+void ConduitE2e::TearDown() {
+    if (service) {
+        service->sendSignal(SIGTERM);
+        service->waitExit(20s);
+    }
+    if (HasFailure()) {
+        std::cerr << "--- service log ---\n" << logText();
+    }
+}
+
+void ConduitE2e::startDongle(const std::vector<std::string>& extra) {
+    dongle = std::make_unique<harness::SimDongleProcess>(folder, extra);
+    ASSERT_TRUE(dongle->started()) << harness::readFile(folder.file("sim-stderr"));
+}
+
+void ConduitE2e::startService() {
+    service = std::make_unique<harness::ChildProcess>(harness::ChildOptions{
+        .program = LINKRELAY_BINARY,
+        .arguments = {"--port", folder.file("dongle.tty")},
+        .setEnv = {{"LOGS_DIRECTORY", folder.file("logs")},
+                   {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + folder.file("no-bus")}},
+        .unsetEnv = {"NOTIFY_SOCKET"},
+        .stdoutPath = folder.file("stdout"),
+        .stderrPath = folder.file("stderr"),
+    });
+    ASSERT_TRUE(service->started());
+}
+
+void ConduitE2e::startReady(const std::vector<std::string>& dongleOptions) {
+    ASSERT_NO_FATAL_FAILURE(startDongle(dongleOptions));
+    ASSERT_NO_FATAL_FAILURE(startService());
+    ASSERT_TRUE(waitLines("BG conduit: ready", 1, 30s));
+}
+
+std::unique_ptr<Client> ConduitE2e::openClient(StatusEvent* status) {
+    auto client = std::make_unique<Client>();
+    // The service listens once its mux thread has set up; give it a few seconds.
+    for (int attempt = 0; attempt < 50 && !client->isOpen(); ++attempt) {
+        try {
+            client->open();
+        } catch (const ClientError&) {
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    EXPECT_TRUE(client->isOpen());
+    const StatusEvent first = client->waitStatus(5s);
+    if (status != nullptr) {
+        *status = first;
+    }
+    return client;
+}
+
+std::string ConduitE2e::logText() const {
+    return harness::readFile(folder.file("stderr"));
+}
+
+std::vector<std::string> ConduitE2e::conduitLines() const {
+    return harness::linesFrom(logText(), "BG conduit: ");
+}
+
+int ConduitE2e::countLines(const std::string& line) const {
+    const std::vector<std::string> lines = harness::linesFrom(logText(), line);
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(),
+                      [&](const std::string& found) { return found.starts_with(line); }));
+}
+
+bool ConduitE2e::waitLines(const std::string& line, int count,
+                           std::chrono::milliseconds timeout) const {
+    return harness::waitUntil([&] { return countLines(line) >= count; }, timeout);
+}
+
+void ConduitE2e::stopService(std::chrono::milliseconds bound) {
+    ASSERT_TRUE(service->sendSignal(SIGTERM));
+    const std::optional<int> status = service->waitExit(bound);
+    ASSERT_TRUE(status.has_value()) << "no exit within " << bound.count() << " ms";
+    ASSERT_TRUE(WIFEXITED(*status)) << "status " << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    service.reset();
+}
+
+} // namespace e2e
