@@ -40,7 +40,7 @@ class Conduit;
 using MuxMessage = std::array<char, 256>;
 
 // Unsent output (outbox and stream write buffer) above which a client is dropped.
-constexpr std::size_t muxClientOutputBound = 8U * 1024U * 1024U;
+constexpr std::size_t muxClientOutputBound = std::size_t{8} * 1024 * 1024;
 
 struct MuxClient {
     bool scanning = false;                // the client has an active scan request
