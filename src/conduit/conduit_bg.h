@@ -147,10 +147,15 @@ private:
     void dropWaitingChunks(int32_t connection);
     // Ends a procedure that the dongle failed, when `session` is still running it.
     void failProcedure(int32_t connection, SessionState procedure);
+    // Becoming ready posts state 0 and restarts a wanted scan; a failed opening forgets
+    // activeConduit and stores its state without posting it.
     void becomeReady();
-    void reportLostConnections();
+    bool failInit(int32_t failedState);
+    // Finds, opens, resets and reopens the dongle's port.
     bool openDongle();
-    bool failInit(const char* message, int32_t failedState);
+    // The reader cycle after an empty header read, and after a header.
+    int watchSilence(uint32_t timeoutMs);
+    int receiveMessage(const uint8_t* header, uint32_t timeoutMs);
     bool payloadAccepted(const MessageDef& def, const uint8_t* payload, size_t length) const;
     void sleepBeforeRetry(const std::function<bool()>& stopRequested);
 
@@ -183,7 +188,7 @@ private:
     void onGroupFound(const uint8_t* payload, size_t length);
     void onAttributeValue(const uint8_t* payload, size_t length);
     void onScanResponse(const uint8_t* payload, size_t length);
-    void completeLookUp(BgSession& session, int32_t connection, uint16_t result);
+    void completeLookUp(BgSession& session, int32_t connection);
     void completeProcedure(BgSession& session, int32_t connection, uint16_t handle);
 
     SerialPortSource& ports; // where the dongle's port is found and opened

@@ -59,7 +59,7 @@ bool ConduitBg::connect(const BleAddress& address, uint32_t connIntervalMin,
     op.slaveLatency = slaveLatency;
     gapOps.push_back(op);
     if (scanWanted) {
-        gapOps.push_back(GapOp(GapOpType::StartScan));
+        gapOps.emplace_back(GapOpType::StartScan);
     }
     kickReader();
     return true;

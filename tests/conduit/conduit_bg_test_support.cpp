@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -68,6 +69,18 @@ Bytes join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+Bytes counting(size_t count, uint8_t first) {
+    Bytes bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+Bytes slice(const Bytes& bytes, size_t from, size_t count) {
+    const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(from);
+    Bytes part(begin, begin + static_cast<std::ptrdiff_t>(count));
+    return part;
+}
+
 Bytes le16(uint16_t value) {
     return {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8)};
 }
@@ -121,7 +134,7 @@ ConduitBgTest::ConduitBgTest() {
 }
 
 ConduitBgTest::~ConduitBgTest() {
-    serialPort.reset();
+    closeSerialPort(); // also forgets bytes kept from an unfinished read
     bgOutput = nullptr;
     writeQueue.clear();
     activeConduit = nullptr;
@@ -145,4 +158,53 @@ Bytes ConduitBgTest::takeWritten() {
     Bytes bytes = line->written();
     line->clearWrites();
     return bytes;
+}
+
+void ConduitBgTest::deliver(const Bytes& message) {
+    line->pushBytes(message);
+    // A kick left by an operation ends the first read at once.
+    for (int cycle = 0; cycle < 3 && line->pendingSteps() > 0; ++cycle) {
+        ASSERT_EQ(conduit.readCycle(100), 0);
+    }
+    ASSERT_EQ(line->pendingSteps(), 0U);
+}
+
+Bytes connectionStatus(int32_t connection, uint8_t flags, const BleAddress& address) {
+    return event(3, 0,
+                 join({{static_cast<uint8_t>(connection), flags},
+                       Bytes(address.bytes.begin(), address.bytes.end()),
+                       {0x00},
+                       le16(40),
+                       le16(100),
+                       le16(0),
+                       {0xFF}}));
+}
+
+Bytes connectionDisconnected(int32_t connection, uint16_t reason) {
+    return event(3, 4, join({{static_cast<uint8_t>(connection)}, le16(reason)}));
+}
+
+Bytes procedureCompleted(int32_t connection, uint16_t result, uint16_t handle) {
+    return event(4, 1, join({{static_cast<uint8_t>(connection)}, le16(result), le16(handle)}));
+}
+
+Bytes groupFound(int32_t connection, uint16_t start, uint16_t end, const Bytes& uuid) {
+    return event(4, 2,
+                 join({{static_cast<uint8_t>(connection)},
+                       le16(start),
+                       le16(end),
+                       {static_cast<uint8_t>(uuid.size())},
+                       uuid}));
+}
+
+Bytes attributeValue(int32_t connection, uint16_t handle, uint8_t type, const Bytes& value) {
+    return event(4, 5,
+                 join({{static_cast<uint8_t>(connection)},
+                       le16(handle),
+                       {type, static_cast<uint8_t>(value.size())},
+                       value}));
+}
+
+Bytes attclientResponse(uint8_t id, int32_t connection, uint16_t result) {
+    return response(4, id, join({{static_cast<uint8_t>(connection)}, le16(result)}));
 }

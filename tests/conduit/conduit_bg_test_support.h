@@ -49,6 +49,10 @@ Bytes response(uint8_t messageClass, uint8_t id, const Bytes& payload);
 Bytes event(uint8_t messageClass, uint8_t id, const Bytes& payload);
 // Joins byte vectors.
 Bytes join(std::initializer_list<Bytes> parts);
+// `count` bytes counting up from `first`.
+Bytes counting(size_t count, uint8_t first);
+// `count` bytes of `bytes` from `from` on.
+Bytes slice(const Bytes& bytes, size_t from, size_t count);
 // A 16-bit value, low byte first.
 Bytes le16(uint16_t value);
 
@@ -57,6 +61,16 @@ BleAddress testAddress(uint8_t first, uint8_t last);
 // UUID records, most significant byte first.
 UuidRecord uuid16(uint16_t value);
 UuidRecord uuid128(uint8_t fill);
+
+// The dongle's messages that the conduit handles, with their payloads in wire order.
+Bytes connectionStatus(int32_t connection, uint8_t flags, const BleAddress& address);
+Bytes connectionDisconnected(int32_t connection, uint16_t reason);
+Bytes procedureCompleted(int32_t connection, uint16_t result, uint16_t handle);
+// `uuid` as BGAPI sends it, least significant byte first.
+Bytes groupFound(int32_t connection, uint16_t start, uint16_t end, const Bytes& uuid);
+Bytes attributeValue(int32_t connection, uint16_t handle, uint8_t type, const Bytes& value);
+// A response of class 4 (attclient) with its connection and result.
+Bytes attclientResponse(uint8_t id, int32_t connection, uint16_t result);
 
 // Where the log file ends now, and what was logged after such a mark.
 std::size_t logMark();
@@ -76,6 +90,8 @@ protected:
                                   const UuidRecord& uuid);
     // Every byte written to the port since the last call.
     Bytes takeWritten();
+    // Scripts `message` on the line and runs reader cycles until it has been read.
+    void deliver(const Bytes& message);
 
     std::shared_ptr<FakeSerial> line = std::make_shared<FakeSerial>();
     FakeSerialPortSource source{line};

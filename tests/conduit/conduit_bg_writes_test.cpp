@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 namespace {
 
 const BleAddress device = testAddress(0xB1, 0x01);
@@ -16,17 +14,6 @@ const BleAddress other = testAddress(0xB2, 0x02);
 constexpr int32_t link = 3;
 constexpr int32_t otherLink = 4;
 constexpr int32_t valueHandle = 0x0010;
-
-Bytes counting(size_t count, uint8_t first) {
-    Bytes bytes(count);
-    std::iota(bytes.begin(), bytes.end(), first);
-    return bytes;
-}
-
-Bytes slice(const Bytes& bytes, size_t from, size_t count) {
-    return Bytes(bytes.begin() + static_cast<long>(from),
-                 bytes.begin() + static_cast<long>(from + count));
-}
 
 // attclient_write_command on `connection` to `handle` carrying `data`.
 Bytes writeCommand(int32_t connection, uint16_t handle, const Bytes& data) {
