@@ -2,11 +2,12 @@
 // threads at once, retiring for good, and how quickly a stop ends the workers.
 #include "service/daemon.h"
 
+#include "thread_count.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -22,53 +23,37 @@ protected:
     }
 };
 
-// The threads of this process, where the system shows them; -1 elsewhere.
-int threadCount() {
-    std::error_code error;
-    std::filesystem::directory_iterator tasks("/proc/self/task", error);
-    if (error) {
-        return -1;
-    }
-    return static_cast<int>(std::distance(tasks, std::filesystem::directory_iterator()));
-}
-
 TEST_F(DaemonTest, StartsAndStopsTwoWorkerThreadsAgainAndAgain) {
     Daemon daemon;
     const int before = threadCount();
+    ASSERT_GE(before, 0);
     EXPECT_FALSE(daemon.isRunning());
     for (int round = 0; round < 3; ++round) { // service start, then suspend/resume twice
         daemon.start();
         EXPECT_TRUE(daemon.isRunning());
         EXPECT_FALSE(daemon.stopping());
-        if (before >= 0) {
-            EXPECT_EQ(threadCount(), before + 2);
-        }
+        EXPECT_EQ(threadCount(), before + 2);
         daemon.stop();
         EXPECT_FALSE(daemon.isRunning());
         EXPECT_TRUE(daemon.stopping());
-        if (before >= 0) {
-            EXPECT_EQ(threadCount(), before);
-        }
+        EXPECT_EQ(threadCount(), before);
     }
 }
 
 TEST_F(DaemonTest, UnmatchedCallsChangeNothing) {
     Daemon daemon;
     const int before = threadCount();
+    ASSERT_GE(before, 0);
     daemon.stop(); // a service stop after a suspend without resume
     EXPECT_FALSE(daemon.isRunning());
     daemon.start();
     daemon.start(); // a resume without a suspend
     EXPECT_TRUE(daemon.isRunning());
-    if (before >= 0) {
-        EXPECT_EQ(threadCount(), before + 2);
-    }
+    EXPECT_EQ(threadCount(), before + 2);
     daemon.stop();
     daemon.stop(); // a second suspend
     EXPECT_FALSE(daemon.isRunning());
-    if (before >= 0) {
-        EXPECT_EQ(threadCount(), before);
-    }
+    EXPECT_EQ(threadCount(), before);
 }
 
 TEST_F(DaemonTest, RetiredDaemonNeverStartsAgain) {
@@ -87,13 +72,12 @@ TEST_F(DaemonTest, RetiredDaemonNeverStartsAgain) {
 
 TEST_F(DaemonTest, DestroyingARunningDaemonJoinsItsWorkers) {
     const int before = threadCount();
+    ASSERT_GE(before, 0);
     {
         Daemon daemon;
         daemon.start();
     }
-    if (before >= 0) {
-        EXPECT_EQ(threadCount(), before);
-    }
+    EXPECT_EQ(threadCount(), before);
 }
 
 // The service thread and the power-listener thread call in at the same time.
@@ -102,6 +86,7 @@ TEST_F(DaemonTest, ConcurrentCallsLeaveAConsistentState) {
     constexpr int callsEach = 10;
     Daemon daemon;
     const int before = threadCount();
+    ASSERT_GE(before, 0);
     std::vector<std::thread> threads;
     threads.reserve(callers);
     for (int c = 0; c < callers; ++c) {
@@ -120,9 +105,7 @@ TEST_F(DaemonTest, ConcurrentCallsLeaveAConsistentState) {
     }
     daemon.start();
     EXPECT_TRUE(daemon.isRunning());
-    if (before >= 0) {
-        EXPECT_EQ(threadCount(), before + 2);
-    }
+    EXPECT_EQ(threadCount(), before + 2);
     daemon.stop();
     EXPECT_FALSE(daemon.isRunning());
 }

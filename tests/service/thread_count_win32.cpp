@@ -1,0 +1,25 @@
+// Windows: the threads of a system-wide thread snapshot owned by this process.
+#include "thread_count.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+int threadCount() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const DWORD self = GetCurrentProcessId();
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more != FALSE;
+         more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) {
+            ++count;
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
