@@ -74,12 +74,11 @@ TEST_F(LogTest, FileCopyEqualsStandardErrorCopyByteForByte) {
     logPrint(1, "mux: %s on port %d, %u%%\n", "listening", 9089, 100U);
     logPrint(1, "%s\n", std::string(5000, 'x').c_str());
     logPrint(0, "\n");
-    const std::string console = capture.finish();
+    EXPECT_FALSE(capture.finish().empty());
     logClose();
 
-    const std::string file = readWholeFile(onlyFileIn(folder));
-    EXPECT_FALSE(console.empty());
-    EXPECT_EQ(file, console);
+    // Raw bytes: both copies carry the same line ends, whatever the platform makes of them.
+    EXPECT_EQ(readRawFile(onlyFileIn(folder)), readRawFile(temp.file("stderr")));
 }
 
 // Each thread writes stamped lines and whole hex dumps of its own byte. Read back in

@@ -63,6 +63,13 @@ std::string readWholeFile(const std::string& path) {
     return content.str();
 }
 
+std::string readRawFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
 std::string onlyFileIn(const std::string& folder) {
     std::string found;
     int count = 0;

@@ -37,8 +37,13 @@ private:
     int savedFd = -1;
 };
 
-// The whole content of a file; empty when it cannot be read.
+// The whole content of a file, line ends read as "\n" on every platform; empty when it
+// cannot be read.
 std::string readWholeFile(const std::string& path);
+
+// The whole content of a file byte for byte, line ends as written; empty when it cannot
+// be read.
+std::string readRawFile(const std::string& path);
 
 // The single file in `folder`; empty when there is none or more than one.
 std::string onlyFileIn(const std::string& folder);
