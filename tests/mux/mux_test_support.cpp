@@ -30,8 +30,9 @@ public:
 [[maybe_unused]] ::testing::Environment* const logEnvironment =
     ::testing::AddGlobalTestEnvironment(new TestLogEnvironment);
 
+// Read in text mode, as the log writes, so that line ends come back as "\n" everywhere.
 std::string wholeLog() {
-    std::ifstream file(logFilePath(), std::ios::binary);
+    std::ifstream file(logFilePath());
     std::stringstream content;
     content << file.rdbuf();
     return content.str();
