@@ -33,6 +33,7 @@ std::string millisecondsText(std::chrono::milliseconds timeout) {
 
 template <class T> std::vector<T> typedAll(const std::vector<Event>& events) {
     std::vector<T> typed;
+    typed.reserve(events.size());
     for (const Event& event : events) {
         typed.push_back(std::get<T>(event));
     }

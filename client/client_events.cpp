@@ -1,6 +1,8 @@
 // Decoding of event gobs into typed events.
 #include "client/client_events.h"
 
+#include "client/overloaded.h"
+
 #include "gob/gob_events.h"
 
 #include <array>
@@ -91,8 +93,6 @@ std::optional<Event> decodeRssi(Gob& gob) {
     event.rssi = static_cast<int8_t>(rssi);
     return event;
 }
-
-template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 
 } // namespace
 

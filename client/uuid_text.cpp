@@ -62,7 +62,7 @@ std::optional<UuidRecord> parseUuid(std::string_view text) {
 
 std::string formatUuid(const UuidRecord& uuid) {
     const size_t length = std::min<size_t>(uuid.length, uuid.bytes.size());
-    const std::string digits = formatHexBytes(std::span(uuid.bytes.data(), length));
+    std::string digits = formatHexBytes(std::span(uuid.bytes.data(), length));
     if (length != 16) {
         return digits;
     }

@@ -1,14 +1,14 @@
 // Text and JSON forms of events.
 #include "tools/event_text.h"
 
+#include "client/overloaded.h"
+
 #include "client/address_text.h"
 #include "client/bytes_text.h"
 #include "client/uuid_text.h"
 #include "tools/json_text.h"
 
 namespace {
-
-template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -79,6 +79,7 @@ JsonObject withAddress(const char* name, const BleAddress& address) {
 
 std::vector<std::string> uuidTexts(const std::vector<UuidRecord>& uuids) {
     std::vector<std::string> texts;
+    texts.reserve(uuids.size());
     for (const UuidRecord& uuid : uuids) {
         texts.push_back(formatUuid(uuid));
     }

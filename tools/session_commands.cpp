@@ -41,7 +41,7 @@ std::vector<uint8_t> valueOf(const Word& word) {
     const std::optional<std::vector<uint8_t>> bytes =
         word.text.starts_with("0x") ? parseHexBytes(word.text) : std::nullopt;
     if (!bytes) {
-        throw UsageError("\"" + word.text + "\" is not a value: write 0xHEX or \"text\"");
+        throw UsageError("\"" + word.text + R"(" is not a value: write 0xHEX or "text")");
     }
     return *bytes;
 }

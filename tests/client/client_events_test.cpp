@@ -25,12 +25,12 @@ template <class T> T decodedAs(const Bytes& frame) {
 }
 
 TEST(ClientEvents, EveryEventTypeDecodesToItsValue) {
-    const StatusEvent status = decodedAs<StatusEvent>(statusFrame(1, 2));
+    const auto status = decodedAs<StatusEvent>(statusFrame(1, 2));
     EXPECT_EQ(status.conduitType, 1);
     EXPECT_EQ(status.conduitState, 2);
     EXPECT_FALSE(status.ready());
 
-    const ScanResultEvent scan =
+    const auto scan =
         decodedAs<ScanResultEvent>(scanResultFrame(device, {0x03, 0x09, 'H', 'R'}, -70));
     EXPECT_EQ(scan.address, device);
     EXPECT_EQ(scan.rssi, -70);
@@ -39,25 +39,24 @@ TEST(ClientEvents, EveryEventTypeDecodesToItsValue) {
 
     EXPECT_EQ(decodedAs<ConnectedEvent>(connectedFrame(device)).address, device);
 
-    const ServiceFoundEvent service =
+    const auto service =
         decodedAs<ServiceFoundEvent>(serviceFoundFrame(device, 3, *parseUuid("180d")));
     EXPECT_EQ(service.serviceIndex, 3);
     EXPECT_EQ(formatUuid(service.uuid), "180d");
 
     const UuidRecord longUuid = *parseUuid("6e400002-b5a3-f393-e0a9-e50e24dcca9e");
-    const CharacteristicFoundEvent found =
+    const auto found =
         decodedAs<CharacteristicFoundEvent>(characteristicFoundFrame(device, 7, longUuid));
     EXPECT_EQ(found.index, 7);
     EXPECT_EQ(found.uuid, longUuid);
 
-    const DisconnectedEvent gone = decodedAs<DisconnectedEvent>(disconnectedFrame(device, 2));
+    const auto gone = decodedAs<DisconnectedEvent>(disconnectedFrame(device, 2));
     EXPECT_EQ(gone.reason, 2);
     EXPECT_EQ(disconnectReasonName(gone.reason), "supervision timeout");
 
     EXPECT_EQ(decodedAs<WriteDoneEvent>(writeDoneFrame(device)).address, device);
 
-    const AttributeValueEvent value =
-        decodedAs<AttributeValueEvent>(attributeValueFrame(device, 4, {0x00, 0xFF}));
+    const auto value = decodedAs<AttributeValueEvent>(attributeValueFrame(device, 4, {0x00, 0xFF}));
     EXPECT_EQ(value.index, 4);
     EXPECT_EQ(value.value, (Bytes{0x00, 0xFF}));
 

@@ -38,16 +38,16 @@ TEST_F(ClientReceive, EveryEventArrivesDecodedAndInOrder) {
         disconnectedFrame(testDevice, 1),
     }));
 
-    const StatusEvent greeting = nextAs<StatusEvent>();
+    const auto greeting = nextAs<StatusEvent>();
     EXPECT_TRUE(greeting.ready());
     EXPECT_EQ(greeting.conduitType, 1);
-    const ScanResultEvent scan = nextAs<ScanResultEvent>();
+    const auto scan = nextAs<ScanResultEvent>();
     EXPECT_EQ(scan.address, testDevice);
     EXPECT_EQ(scan.rssi, -61);
     EXPECT_EQ(scan.advertising.flags, 0x06);
     EXPECT_EQ(nextAs<ConnectedEvent>().address, testDevice);
     EXPECT_EQ(formatUuid(nextAs<ServiceFoundEvent>().uuid), "180d");
-    const CharacteristicFoundEvent found = nextAs<CharacteristicFoundEvent>();
+    const auto found = nextAs<CharacteristicFoundEvent>();
     EXPECT_EQ(found.index, 2);
     EXPECT_EQ(found.uuid, heartRate);
     EXPECT_EQ(nextAs<WriteDoneEvent>().address, testDevice);
@@ -72,10 +72,10 @@ TEST_F(ClientReceive, FramesSplitAcrossSegmentsAreJoined) {
                        Bytes(both.end() - 1, both.end())});
 
     nextAs<StatusEvent>();
-    const ScanResultEvent scan = nextAs<ScanResultEvent>();
+    const auto scan = nextAs<ScanResultEvent>();
     EXPECT_EQ(scan.data, advertising);
     EXPECT_EQ(scan.rssi, -80);
-    const AttributeValueEvent value = nextAs<AttributeValueEvent>();
+    const auto value = nextAs<AttributeValueEvent>();
     EXPECT_EQ(value.index, 9);
     EXPECT_EQ(value.value, (Bytes{'o', 'k'}));
 }
