@@ -20,7 +20,10 @@ wine_unfaithful=(
 scripts/deps.sh base windows
 
 rm -rf "$build"
-cmake --preset mingw -B "$build" -DLINKRELAY_WERROR=ON >/dev/null
+# The preset's optimisation without debug information: the leg only runs the programs,
+# and the debug information took about a third of the build's time.
+cmake --preset mingw -B "$build" -DLINKRELAY_WERROR=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" >/dev/null
 cmake --build "$build" -j2
 
 source scripts/wine/wine-ci-env.sh
