@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace e2e {
 
@@ -29,6 +32,28 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
         bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
     }
     return bytes;
+}
+
+namespace {
+
+// Whether port 9089 can be bound here: if another program holds it, the clients of a
+// test would talk to that program.
+bool servicePortFree() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(Client::defaultPort);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+} // namespace
+
+void ConduitE2e::SetUp() {
+    ASSERT_TRUE(harness::waitUntil(servicePortFree, 30s)) << "port 9089 is held by another program";
 }
 
 void ConduitE2e::TearDown() {

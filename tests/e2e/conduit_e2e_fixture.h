@@ -36,6 +36,7 @@ std::vector<uint8_t> hexBytes(const std::string& text);
 
 class ConduitE2e : public testing::Test {
 protected:
+    void SetUp() override;
     void TearDown() override;
 
     // linkrelay-sim with these extra options.
