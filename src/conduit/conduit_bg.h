@@ -5,6 +5,7 @@
 //   conduit_bg_operations.cpp  the attribute operations and characteristic look-ups
 //   conduit_bg_writes.cpp      write procedures and the process-wide write queue
 //   conduit_bg_gap.cpp         the GAP operations and the GAP queue's step
+//   conduit_bg_dispatch.cpp    which handler runs for which received message
 //   conduit_bg_responses.cpp   handlers of the dongle's responses
 //   conduit_bg_events.cpp      handlers of the dongle's events
 //   conduit_bg_reader.cpp      opening the dongle, the reader cycle, closing, the loop

@@ -156,7 +156,8 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     const size_t length = bgPayloadLength(header);
     std::array<uint8_t, payloadCapacity> payload{};
     if (length > payload.size()) {
-        logPrint(1, "BG conduit: message of %zu bytes does not fit the receive buffer\n", length);
+        logPrint(1, "BG conduit: message of %u bytes does not fit the receive buffer\n",
+                 static_cast<unsigned>(length));
         setState(conduitStateNotReady);
         return 1;
     }
@@ -195,12 +196,12 @@ bool ConduitBg::payloadAccepted(const MessageDef& def, const uint8_t* payload,
         if (def.message == BgMessage::EvtGapScanResponse) {
             return true; // its handler cuts the data to what arrived
         }
-        logPrint(1, "BG conduit: %s dropped, its data run past the %zu bytes received\n", def.name,
-                 length);
+        logPrint(1, "BG conduit: %s dropped, its data run past the %u bytes received\n", def.name,
+                 static_cast<unsigned>(length));
         return false;
     case BgPayloadFit::FixedPartMissing:
-        logPrint(1, "BG conduit: %s dropped, %zu bytes are less than its fixed part\n", def.name,
-                 length);
+        logPrint(1, "BG conduit: %s dropped, %u bytes are less than its fixed part\n", def.name,
+                 static_cast<unsigned>(length));
         return false;
     }
     return false;

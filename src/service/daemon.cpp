@@ -1,7 +1,16 @@
 // The Daemon's life cycle: starting and joining its two worker threads.
 #include "service/daemon.h"
 
+#include "conduit/serial_source.h"
+#include "service/service_options.h"
 #include "service/worker_loops.h"
+
+#include <utility>
+
+Daemon::Daemon() : Daemon(makeSerialPortSource(serviceOptions())) {}
+
+Daemon::Daemon(std::unique_ptr<SerialPortSource> portSource)
+    : ports(std::move(portSource)), conduit(&mux, *ports) {}
 
 Daemon::~Daemon() {
     retire();

@@ -5,25 +5,31 @@
 // serialised by `lifecycleLock`, so no two of them ever run at the same time. The worker
 // threads only read `stopRequested`; only start clears it and only stop sets it.
 //
-// Ownership: the Daemon owns the Mux and the conduit it hands the Mux (constructed with
-// the Mux's address as its event sink); they live as long as the Daemon. Only the mux
-// thread (runMux) drives the Mux; the conduit is reached through its own lock.
+// Ownership: the Daemon owns the Mux, the source of the dongle's serial port and the
+// dongle conduit it hands the Mux (constructed with the Mux's address as its event sink
+// and the port source); they live as long as the Daemon, the source longer than the
+// conduit. Only the mux thread (runMux) drives the Mux; only the conduit thread
+// (runReader) opens and reads the dongle; the conduit is reached through its own lock.
 //
 // Unmatched calls are harmless: start does nothing while running, stop does nothing
 // while stopped. Once retired (the service has stopped) the Daemon never starts again,
 // so a late resume cannot leave running threads behind a Daemon about to be destroyed.
 #pragma once
 
-#include "conduit/conduit_not_ready.h"
+#include "conduit/conduit_bg.h"
+#include "conduit/serial_port.h"
 #include "mux/mux.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 class Daemon {
 public:
-    Daemon() = default;
+    // The port source chosen by the process's options (serviceOptions()).
+    Daemon();
+    explicit Daemon(std::unique_ptr<SerialPortSource> portSource);
     ~Daemon();
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
@@ -41,14 +47,16 @@ public:
 
 private:
     friend void runMux(Daemon* daemon);
+    friend void runReader(Daemon* daemon);
 
     void stopLocked();
 
-    Mux mux;                                // the TCP side; driven by the mux thread
-    ConduitNotReady conduit{&mux};          // the BLE side until a dongle conduit exists
-    std::atomic<bool> stopRequested{false}; // set by stop, cleared by start
-    std::thread muxThread;                  // runs runMux while the Daemon runs
-    std::thread conduitThread;              // runs the reader loop while the Daemon runs
+    Mux mux;                                 // the TCP side; driven by the mux thread
+    std::unique_ptr<SerialPortSource> ports; // where the dongle's port is found and opened
+    ConduitBg conduit;                       // the BLE side; opened by the conduit thread
+    std::atomic<bool> stopRequested{false};  // set by stop, cleared by start
+    std::thread muxThread;                   // runs runMux while the Daemon runs
+    std::thread conduitThread;               // runs the reader loop while the Daemon runs
 
     mutable std::mutex lifecycleLock; // serialises start/stop/retire; guards the two below
     bool running = false;             // both worker threads are started and not joined
