@@ -21,7 +21,10 @@ void logOpen();
 void logOpenIn(const std::string& folder);
 
 // Writes one entry; with `stamp` non-zero it begins with the local-time prefix.
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// The program formats with mingw's own standard printf, which knows %zu and the like.
+__attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 void logPrint(int stamp, const char* format, ...);

@@ -252,7 +252,7 @@ TEST_F(PtyScenario, WritesEachWayAndHearsTheEcho) {
     client_.send("attclient_execute_write", {link, 1LL});
     EXPECT_EQ(client_.until("attclient_execute_write")["result"], 0);
     Bytes first(18, 'x');
-    first.insert(first.end(), {'y', 'y'});
+    first.resize(20, 'y');
     EXPECT_EQ(client_.next().data.at("value"), first);
     EXPECT_EQ(client_.next().data.at("value"), (Bytes{'y', 'y'}));
     const Parsed executed = client_.next();
