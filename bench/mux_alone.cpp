@@ -1,0 +1,131 @@
+// The Mux alone against bare TCP. See mux_alone.h.
+#include "mux_alone.h"
+
+#include "gob/gob_events.h"
+#include "log/log.h"
+#include "mux/gob_server.h"
+#include "mux/mux.h"
+#include "mux/run_mux.h"
+#include "service_process.h"
+#include "stub_conduit.h"
+#include "tcp_floor.h"
+#include "windowed_feed.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr BleAddress deviceAddress{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+constexpr uint64_t window = 2000;
+
+// The Mux on its own thread, from construction to destruction.
+class MuxThread {
+public:
+    MuxThread()
+        : conduit(&mux),
+          thread([this] { runMuxLoop(mux, conduit, [this] { return stop.load(); }); }) {}
+    ~MuxThread() {
+        stop = true;
+        thread.join();
+    }
+    MuxThread(const MuxThread&) = delete;
+    MuxThread& operator=(const MuxThread&) = delete;
+
+    Mux mux;
+
+private:
+    StubConduit conduit;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+// Opens `count` clients, each with its GobStatus taken and the device connected.
+std::vector<std::unique_ptr<GobSocket>> connectedClients(int count) {
+    std::vector<std::unique_ptr<GobSocket>> sockets;
+    for (int i = 0; i < count; ++i) {
+        auto socket = std::make_unique<GobSocket>();
+        if (!socket->open(gobServerPort, 10s)) {
+            break;
+        }
+        std::optional<Gob> status = socket->waitGob(5s);
+        if (!status || gobType(*status) != GobStatus || !socket->sendConnect(deviceAddress)) {
+            break;
+        }
+        std::optional<Gob> connected = socket->waitGob(5s);
+        if (!connected || gobType(*connected) != GobConnected) {
+            break;
+        }
+        sockets.push_back(std::move(socket));
+    }
+    return sockets;
+}
+
+ReceiveOutcome muxThroughput(int clients, uint64_t count) {
+    MuxThread running;
+    std::vector<std::unique_ptr<GobSocket>> sockets = connectedClients(clients);
+    if (static_cast<int>(sockets.size()) != clients) {
+        return {};
+    }
+    std::vector<GobSocket*> views;
+    for (auto& socket : sockets) {
+        views.push_back(socket.get());
+    }
+    OrderedReceiver receiver(views, GobAttributeValue);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    std::thread poster([&] {
+        feedWindowed(receiver, count, window, 1, deadline, [&](uint64_t first, uint64_t) {
+            uint8_t value[8];
+            putNumber(first, value);
+            Gob gob;
+            buildAttributeValueGob(gob, deviceAddress, 0, value, sizeof value);
+            running.mux.postEvent(gob);
+        });
+    });
+    ReceiveOutcome outcome = receiver.run(count, 60s);
+    poster.join();
+    return outcome;
+}
+
+void addFigure(BenchReport& report, int clients, const ReceiveOutcome& mux,
+               const ReceiveOutcome& floor, uint64_t count) {
+    Figure figure;
+    figure.group = "Mux alone";
+    figure.name = "events posted to the Mux, delivered to " + std::to_string(clients) +
+                  (clients == 1 ? " client" : " clients");
+    figure.unit = "gobs/s";
+    figure.value = mux.seconds > 0 ? double(mux.delivered) / mux.seconds : 0;
+    if (floor.complete && floor.seconds > 0) {
+        figure.baseline = double(floor.delivered) / floor.seconds;
+        figure.baselineName = "bare loopback TCP";
+    }
+    if (clients == 1) {
+        figure.target = ">= 100000 gobs/s";
+        figure.met = mux.complete && mux.inOrder && figure.value >= 100000;
+    } else {
+        figure.target = "every client gets every event in order";
+        figure.met = mux.complete && mux.inOrder;
+    }
+    figure.note = std::to_string(count) + " events per client, " + std::to_string(window) +
+                  " in flight at most; " + (mux.complete ? "all delivered" : "INCOMPLETE") +
+                  (mux.inOrder ? ", in order" : ", OUT OF ORDER");
+    report.add(figure);
+}
+
+} // namespace
+
+void benchMuxAlone(BenchReport& report) {
+    // The Mux logs as it does in the service: to standard error and to a log file.
+    const TempFolder logs;
+    logOpenIn(logs.file("logs"));
+    for (const auto& [clients, count] :
+         {std::pair{1, uint64_t{200000}}, std::pair{100, uint64_t{10000}}}) {
+        const ReceiveOutcome floor = bareTcpThroughput(clients, count, window);
+        const ReceiveOutcome mux = muxThroughput(clients, count);
+        addFigure(report, clients, mux, floor, count);
+    }
+    logClose();
+}

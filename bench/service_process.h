@@ -1,0 +1,62 @@
+// The real linkrelay program as a child process of the benchmark, on a given serial
+// port, with its log in a folder of the benchmark's, plus what the benchmarks read of
+// it from /proc: resident memory and CPU time.
+//
+// Also: a temporary folder, and waiting for port 9089 to be free (other test runs on the
+// machine may hold it).
+//
+// Threads: each object belongs to the thread that made it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A fresh folder under /tmp, removed with its contents.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+};
+
+// Waits until nothing listens on port 9089, up to `timeout`.
+bool waitPortFree(std::chrono::milliseconds timeout);
+
+class ServiceProcess {
+public:
+    // Starts `program` with `arguments`, standard error to `stderrPath`, the log folder
+    // LOGS_DIRECTORY set to `logFolder`, and no systemd or D-Bus to talk to.
+    ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& stderrPath, const std::string& logFolder);
+    // SIGTERM, then SIGKILL after 10 s; always by the child's pid.
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool started() const { return pid > 0; }
+    pid_t id() const { return pid; }
+    // nowNs() just before the process was spawned.
+    int64_t spawnedAt() const { return spawnTime; }
+    // Checks standard error every `pollMs` for a line containing `text`; nowNs() when it
+    // was first seen, nothing on timeout.
+    std::optional<int64_t> waitLine(const std::string& text, std::chrono::milliseconds timeout,
+                                    int pollMs = 1) const;
+    // VmRSS in KiB; 0 when it cannot be read.
+    long residentKb() const;
+    // User plus system CPU time in seconds.
+    double cpuSeconds() const;
+
+private:
+    pid_t pid = -1;
+    int64_t spawnTime = 0;
+    std::string stderrPath;
+};
