@@ -2,7 +2,8 @@
 # The Windows leg: the mingw-w64 cross build of linkrelay.exe and of the unit tests (fresh
 # build folder, warnings as errors), the unit tests under Wine through ctest, then the
 # real linkrelay.exe under Wine's service manager, in a console with Ctrl+C, and through
-# the install script of packaging/windows. Wine runs headless in a throwaway prefix.
+# the install script of packaging/windows, and as a service that finds a simulated dongle
+# on COM7 and serves a TCP client. Wine runs headless in a throwaway prefix.
 # Build folder: $LINKRELAY_MINGW_BUILD, default build/mingw.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -25,9 +26,14 @@ rm -rf "$build"
 cmake --preset mingw -B "$build" -DLINKRELAY_WERROR=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" >/dev/null
 cmake --build "$build" -j2
+# The Linux simulated dongle and client for the run with a dongle.
+native=${LINKRELAY_WINE_NATIVE_BUILD:-build/wine-native}
+cmake --preset default -B "$native" -DLINKRELAY_TESTS=OFF >/dev/null
+cmake --build "$native" -j2 --target linkrelay-sim linkrelay-cli
 
 source scripts/wine/wine-ci-env.sh
 source scripts/wine/service-checks.sh
+source scripts/wine/dongle-checks.sh
 trap wine_env_shutdown EXIT
 wine_env_init
 
@@ -42,4 +48,5 @@ exe=$build/bin/linkrelay.exe
 check_service_run "$exe"
 check_console_run "$exe"
 check_install_script packaging/windows/linkrelay-service.cmd "$exe"
+check_dongle_service_run "$exe" "$native/bin/linkrelay-sim" "$native/bin/linkrelay-cli"
 echo "windows leg passed"
