@@ -36,12 +36,6 @@ std::vector<uint8_t> commandData(const std::string& recordedBytes, size_t fixed)
                                  : std::vector<uint8_t>{};
 }
 
-std::string hexByte(int value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", value & 0xFF);
-    return text;
-}
-
 EventMatcher scanResultFrom(const BleAddress& from) {
     return [from](const Event& event) {
         const auto* result = std::get_if<ScanResultEvent>(&event);
@@ -205,18 +199,14 @@ TEST_F(ConduitE2e, IndicationsReachTheSubscriber) {
     client->waitWriteDone(echo, 10s);
     const int handle = dongle->valueHandle(echoPad, serialChar);
     ASSERT_NE(handle, 0) << dongle->control("peripherals");
-    // The subscription may be acknowledged before the device has it: wait for the
-    // configuration write (indications on) to reach the device.
-    const std::string configuration =
-        hexByte(handle + 1) + " 00 02 02 00"; // handle (little end first), length, 0x0002
+    // The acknowledgement may come before the device has applied the configuration
+    // (it does so one connection interval after the write): wait until its table
+    // shows indications switched on.
+    const std::string configuration = std::to_string(handle + 1) + " configuration 2902 [02 00]";
     ASSERT_TRUE(harness::waitUntil(
-        [&] {
-            const std::vector<std::string> writes = dongle->recorded("attclient_write_command");
-            return std::any_of(writes.begin(), writes.end(), [&](const std::string& bytes) {
-                return bytes.ends_with(configuration);
-            });
-        },
-        5s));
+        [&] { return dongle->control("peripherals").find(configuration) != std::string::npos; },
+        5s))
+        << dongle->control("peripherals");
     EXPECT_EQ(dongle->control("notify " + echoPad + " " + std::to_string(handle) + " 4550"),
               "ok\n");
     EXPECT_EQ(client->waitValue(echo, serialIndex, 10s).value, (std::vector<uint8_t>{'E', 'P'}));
