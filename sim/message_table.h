@@ -1,6 +1,6 @@
 // The BGAPI v1 message table as the simulated dongle knows it.
 //
-// The rows come from messages.tsv, embedded into the library at build time and parsed
+// The rows come from the BGAPI message set (src/conduit/bgapi_messages.tsv), embedded into the library at build time and parsed
 // once on first use. Each row gives a message's kind, class, id, name, fixed payload
 // length and parameter list. The simulator builds and parses every packet from these
 // rows; it shares no code with the service's own BGAPI codec.
