@@ -3,6 +3,7 @@
 
 #include "bench_clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -15,8 +16,10 @@ namespace {
 constexpr uint32_t fastestAdvertising = 20; // ms, the simulator's floor
 
 sim::Bytes adStructure(uint8_t type, const sim::Bytes& data) {
-    sim::Bytes out{static_cast<uint8_t>(data.size() + 1), type};
-    out.insert(out.end(), data.begin(), data.end());
+    sim::Bytes out(data.size() + 2);
+    out[0] = static_cast<uint8_t>(data.size() + 1);
+    out[1] = type;
+    std::copy(data.begin(), data.end(), out.begin() + 2);
     return out;
 }
 

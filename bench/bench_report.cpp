@@ -9,13 +9,9 @@ namespace {
 
 std::string number(double value) {
     char text[64];
-    if (value != 0 && (value >= 1e7 || value < 0.01)) {
-        std::snprintf(text, sizeof text, "%.3g", value);
-    } else if (value >= 1000) {
-        std::snprintf(text, sizeof text, "%.0f", value);
-    } else {
-        std::snprintf(text, sizeof text, "%.3g", value);
-    }
+    // Whole numbers from 1,000 up to 10 million; three significant digits otherwise.
+    const bool whole = value >= 1000 && value < 1e7;
+    std::snprintf(text, sizeof text, whole ? "%.0f" : "%.3g", value);
     return text;
 }
 

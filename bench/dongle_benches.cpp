@@ -130,6 +130,7 @@ void addLatency(BenchReport& report, const std::string& group, const std::string
 
 std::vector<GobSocket*> views(std::vector<std::unique_ptr<GobSocket>>& sockets) {
     std::vector<GobSocket*> out;
+    out.reserve(sockets.size());
     for (auto& socket : sockets) {
         out.push_back(socket.get());
     }
@@ -254,6 +255,7 @@ void benchHundredClients(BenchReport& report) {
 void countScanResults(std::vector<std::unique_ptr<GobSocket>>& sockets,
                       std::vector<uint64_t>& counts, std::chrono::milliseconds span) {
     std::vector<pollfd> fds;
+    fds.reserve(sockets.size());
     for (auto& socket : sockets) {
         fds.push_back({socket->fd(), POLLIN, 0});
     }

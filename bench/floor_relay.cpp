@@ -15,8 +15,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -145,6 +143,7 @@ FloorRelay::FloorRelay(const std::string& folder, int clients) : pty(folder + "/
     std::vector<std::string> argv{self, "--floor-relay", pty.linkPath(), std::to_string(port),
                                   std::to_string(clients)};
     std::vector<char*> pointers;
+    pointers.reserve(argv.size() + 1);
     for (std::string& text : argv) {
         pointers.push_back(text.data());
     }

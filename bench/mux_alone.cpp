@@ -65,12 +65,16 @@ std::vector<std::unique_ptr<GobSocket>> connectedClients(int count) {
 }
 
 ReceiveOutcome muxThroughput(int clients, uint64_t count) {
+    if (!waitPortFree(120s)) {
+        return {};
+    }
     MuxThread running;
     std::vector<std::unique_ptr<GobSocket>> sockets = connectedClients(clients);
     if (static_cast<int>(sockets.size()) != clients) {
         return {};
     }
     std::vector<GobSocket*> views;
+    views.reserve(sockets.size());
     for (auto& socket : sockets) {
         views.push_back(socket.get());
     }

@@ -18,8 +18,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -54,6 +52,7 @@ std::vector<std::string> childEnvironment(const std::string& logFolder, const st
 
 std::vector<char*> pointers(std::vector<std::string>& texts) {
     std::vector<char*> out;
+    out.reserve(texts.size() + 1);
     for (std::string& text : texts) {
         out.push_back(text.data());
     }

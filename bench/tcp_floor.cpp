@@ -97,6 +97,7 @@ ReceiveOutcome bareTcpThroughput(int clients, uint64_t count, uint64_t window) {
         ::close(listener);
     }
     std::vector<GobSocket*> views;
+    views.reserve(sockets.size());
     for (auto& socket : sockets) {
         views.push_back(socket.get());
     }
