@@ -24,30 +24,30 @@ sim::Bytes adStructure(uint8_t type, const sim::Bytes& data) {
 }
 
 sim::PeripheralSpec sensor() {
-    sim::PeripheralSpec spec;
-    spec.name = "Bench Sensor";
-    spec.address = *sim::parseAddress(benchSensorAddress);
-    spec.advData = adStructure(0x01, {0x06});
-    spec.advIntervalMs = fastestAdvertising;
+    sim::PeripheralSpec peripheral;
+    peripheral.name = "Bench Sensor";
+    peripheral.address = *sim::parseAddress(benchSensorAddress);
+    peripheral.advData = adStructure(0x01, {0x06});
+    peripheral.advIntervalMs = fastestAdvertising;
     sim::CharacteristicSpec value{sim::Uuid::from16(benchSensorValue),
                                   sim::property::read | sim::property::notify,
                                   sim::Bytes(8, 0),
                                   0,
                                   {}};
-    spec.services = {{sim::Uuid::from16(benchSensorService), {value}}};
-    return spec;
+    peripheral.services = {{sim::Uuid::from16(benchSensorService), {value}}};
+    return peripheral;
 }
 
 sim::PeripheralSpec beacon(int number) {
-    sim::PeripheralSpec spec;
-    spec.name = "Bench Beacon";
-    spec.address = {
+    sim::PeripheralSpec peripheral;
+    peripheral.name = "Bench Beacon";
+    peripheral.address = {
         static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8), 0, 0, 0xBE, 0xF2};
-    spec.addressType = 1;
-    spec.advData = adStructure(0xFF, {0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04});
-    spec.advIntervalMs = fastestAdvertising;
-    spec.connectable = false;
-    return spec;
+    peripheral.addressType = 1;
+    peripheral.advData = adStructure(0xFF, {0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04});
+    peripheral.advIntervalMs = fastestAdvertising;
+    peripheral.connectable = false;
+    return peripheral;
 }
 
 bool isScanResponse(std::span<const uint8_t> bytes) {
@@ -95,7 +95,7 @@ bool BenchDongle::start(std::string& error) {
 uint16_t BenchDongle::sensorValueHandle() {
     return call([](sim::SimDevice& dongle, sim::SimTime) -> uint16_t {
         for (const auto& peripheral : dongle.peripherals()) {
-            if (peripheral->spec.name != "Bench Sensor") {
+            if (peripheral->peripheral.name != "Bench Sensor") {
                 continue;
             }
             for (const sim::Attribute& attribute : peripheral->gatt.attributes()) {
@@ -114,7 +114,7 @@ bool BenchDongle::waitSubscribed(uint16_t valueHandle, std::chrono::milliseconds
         const bool on = call([valueHandle](sim::SimDevice& dongle, sim::SimTime) {
             for (const auto& peripheral : dongle.peripherals()) {
                 const sim::Attribute* configuration = peripheral->gatt.configurationOf(valueHandle);
-                if (peripheral->spec.name == "Bench Sensor" && configuration != nullptr &&
+                if (peripheral->peripheral.name == "Bench Sensor" && configuration != nullptr &&
                     !configuration->value.empty() && (configuration->value[0] & 0x01) != 0) {
                     return true;
                 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -178,7 +179,8 @@ bool serverFailed() {
 
 void serverTakeError(char* text) {
     GobServerState& state = server();
-    std::snprintf(text, gobServerTextSize, "%s", state.serverErrorText);
+    // The recorded text is always terminated within its gobServerTextSize bytes.
+    std::memcpy(text, state.serverErrorText, std::strlen(state.serverErrorText) + 1);
     state.serverErrorText[0] = '\0';
     state.streamFailed = false;
 }
