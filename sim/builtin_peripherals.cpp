@@ -29,13 +29,13 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 const Bytes generalDiscoverable = adStructure(0x01, {0x06});
 
 PeripheralSpec heartRateMonitor() {
-    PeripheralSpec spec;
-    spec.name = "Pulse HR";
-    spec.address = *parseAddress("C4:7C:8D:6A:12:01");
-    spec.advData = concat({generalDiscoverable, adStructure(0x03, {0x0D, 0x18, 0x0F, 0x18})});
-    spec.scanResponseData = adName(spec.name);
-    spec.advIntervalMs = 100;
-    spec.rssi = -58;
+    PeripheralSpec profile;
+    profile.name = "Pulse HR";
+    profile.address = *parseAddress("C4:7C:8D:6A:12:01");
+    profile.advData = concat({generalDiscoverable, adStructure(0x03, {0x0D, 0x18, 0x0F, 0x18})});
+    profile.scanResponseData = adName(profile.name);
+    profile.advIntervalMs = 100;
+    profile.rssi = -58;
     CharacteristicSpec measurement{Uuid::from16(0x2A37), property::notify, {0x00, 72}, 1000, {}};
     for (const uint8_t bpm : {72, 74, 77, 75, 73, 71}) {
         measurement.valueSequence.push_back({0x00, bpm});
@@ -43,38 +43,38 @@ PeripheralSpec heartRateMonitor() {
     CharacteristicSpec location{Uuid::from16(0x2A38), property::read, {0x01}, 0, {}};
     CharacteristicSpec battery{
         Uuid::from16(0x2A19), property::read | property::notify, {87}, 0, {}};
-    spec.services = {{Uuid::from16(0x180D), {measurement, location}},
-                     {Uuid::from16(0x180F), {battery}}};
-    return spec;
+    profile.services = {{Uuid::from16(0x180D), {measurement, location}},
+                        {Uuid::from16(0x180F), {battery}}};
+    return profile;
 }
 
 PeripheralSpec batterySensor() {
-    PeripheralSpec spec;
-    spec.name = "Thermo 7";
-    spec.address = *parseAddress("D0:2B:20:11:30:07");
-    spec.addressType = 1;
-    spec.advData =
-        concat({generalDiscoverable, adStructure(0x03, {0x0F, 0x18}), adName(spec.name)});
-    spec.advIntervalMs = 250;
-    spec.rssi = -71;
+    PeripheralSpec profile;
+    profile.name = "Thermo 7";
+    profile.address = *parseAddress("D0:2B:20:11:30:07");
+    profile.addressType = 1;
+    profile.advData =
+        concat({generalDiscoverable, adStructure(0x03, {0x0F, 0x18}), adName(profile.name)});
+    profile.advIntervalMs = 250;
+    profile.rssi = -71;
     CharacteristicSpec level{Uuid::from16(0x2A19),
                              property::read | property::notify,
                              {64},
                              5000,
                              {{64}, {63}, {63}, {62}}};
-    spec.services = {{Uuid::from16(0x180F), {level}}};
-    return spec;
+    profile.services = {{Uuid::from16(0x180F), {level}}};
+    return profile;
 }
 
 PeripheralSpec echoDevice() {
-    PeripheralSpec spec;
-    spec.name = "Echo Pad";
-    spec.address = *parseAddress("E8:1F:44:90:5B:3C");
+    PeripheralSpec profile;
+    profile.name = "Echo Pad";
+    profile.address = *parseAddress("E8:1F:44:90:5B:3C");
     const Uuid service = *Uuid::parse("A5B1C000-1E7D-4B3A-9F2C-5D0E8B6A7C10");
-    spec.advData = concat({generalDiscoverable, adStructure(0x07, service.wire())});
-    spec.scanResponseData = adName(spec.name);
-    spec.advIntervalMs = 150;
-    spec.rssi = -64;
+    profile.advData = concat({generalDiscoverable, adStructure(0x07, service.wire())});
+    profile.scanResponseData = adName(profile.name);
+    profile.advIntervalMs = 150;
+    profile.rssi = -64;
     CharacteristicSpec echo{*Uuid::parse("A5B1C001-1E7D-4B3A-9F2C-5D0E8B6A7C10"),
                             property::read | property::write | property::writeNoResponse |
                                 property::notify,
@@ -87,23 +87,23 @@ PeripheralSpec echoDevice() {
                               {'E', 'P', '-', '0', '0', '4', '2'},
                               0,
                               {}};
-    spec.services = {{service, {echo, serial}}};
-    return spec;
+    profile.services = {{service, {echo, serial}}};
+    return profile;
 }
 
 PeripheralSpec beacon() {
-    PeripheralSpec spec;
-    spec.name = "Beacon";
-    spec.address = *parseAddress("F1:00:00:BE:AC:04");
-    spec.addressType = 1;
+    PeripheralSpec profile;
+    profile.name = "Beacon";
+    profile.address = *parseAddress("F1:00:00:BE:AC:04");
+    profile.addressType = 1;
     // Manufacturer-specific data with a made-up company id (0xFFFF, reserved for tests).
-    spec.advData = concat(
+    profile.advData = concat(
         {adStructure(0x01, {0x04}), adStructure(0xFF, {0xFF, 0xFF, 0x02, 0x15, 0x10, 0x20, 0x30,
                                                        0x40, 0x00, 0x01, 0x00, 0x02, 0xC5})});
-    spec.advIntervalMs = 300;
-    spec.rssi = -80;
-    spec.connectable = false;
-    return spec;
+    profile.advIntervalMs = 300;
+    profile.rssi = -80;
+    profile.connectable = false;
+    return profile;
 }
 
 int hexDigit(char c) {

@@ -127,8 +127,8 @@ std::vector<sim::PeripheralSpec> loadPeripherals(const Options& options) {
         std::stringstream text;
         text << file.rdbuf();
         try {
-            for (auto& spec : sim::parsePeripherals(text.str())) {
-                peripherals.push_back(std::move(spec));
+            for (auto& profile : sim::parsePeripherals(text.str())) {
+                peripherals.push_back(std::move(profile));
             }
         } catch (const std::exception& error) {
             fail(options.peripheralFile + ": " + error.what());

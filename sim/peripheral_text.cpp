@@ -104,41 +104,41 @@ void parseStatement(const std::vector<std::string>& parts, std::vector<Periphera
         if (!address) {
             throw std::runtime_error("peripheral needs an address AA:BB:CC:DD:EE:FF");
         }
-        PeripheralSpec spec;
-        spec.address = *address;
-        spec.name = joinFrom(parts, 2);
-        out.push_back(spec);
+        PeripheralSpec profile;
+        profile.address = *address;
+        profile.name = joinFrom(parts, 2);
+        out.push_back(profile);
         return;
     }
     if (out.empty()) {
         throw std::runtime_error("\"" + keyword + "\" before the first peripheral");
     }
-    PeripheralSpec& spec = out.back();
+    PeripheralSpec& profile = out.back();
     const std::string argument = joinFrom(parts, 1);
     if (keyword == "address-type") {
         if (argument != "public" && argument != "random") {
             throw std::runtime_error("address-type is public or random");
         }
-        spec.addressType = argument == "random" ? 1 : 0;
+        profile.addressType = argument == "random" ? 1 : 0;
     } else if (keyword == "interval") {
-        spec.advIntervalMs = static_cast<uint32_t>(toInteger(argument));
+        profile.advIntervalMs = static_cast<uint32_t>(toInteger(argument));
     } else if (keyword == "rssi") {
-        spec.rssi = static_cast<int8_t>(toInteger(argument));
+        profile.rssi = static_cast<int8_t>(toInteger(argument));
     } else if (keyword == "adv") {
-        spec.advData = toBytes(argument);
+        profile.advData = toBytes(argument);
     } else if (keyword == "scan-response") {
-        spec.scanResponseData = toBytes(argument);
+        profile.scanResponseData = toBytes(argument);
     } else if (keyword == "not-connectable") {
-        spec.connectable = false;
+        profile.connectable = false;
     } else if (keyword == "out-of-range") {
-        spec.inRange = false;
+        profile.inRange = false;
     } else if (keyword == "service") {
-        spec.services.push_back({toUuid(argument), {}});
+        profile.services.push_back({toUuid(argument), {}});
     } else if (keyword == "characteristic") {
-        if (spec.services.empty()) {
+        if (profile.services.empty()) {
             throw std::runtime_error("characteristic before the first service");
         }
-        spec.services.back().characteristics.push_back(parseCharacteristic(parts));
+        profile.services.back().characteristics.push_back(parseCharacteristic(parts));
     } else {
         throw std::runtime_error("unknown statement \"" + keyword + "\"");
     }

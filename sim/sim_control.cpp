@@ -95,9 +95,10 @@ const char* roleName(const Attribute& attribute) {
 std::string peripherals(const SimDevice& device) {
     std::ostringstream out;
     for (const auto& peripheral : device.peripherals()) {
-        const PeripheralSpec& spec = peripheral->spec;
-        out << addressText(spec.address) << " \"" << spec.name << "\""
-            << (spec.connectable ? "" : " not-connectable") << (spec.inRange ? "" : " out-of-range")
+        const PeripheralSpec& profile = peripheral->profile;
+        out << addressText(profile.address) << " \"" << profile.name << "\""
+            << (profile.connectable ? "" : " not-connectable")
+            << (profile.inRange ? "" : " out-of-range")
             << (peripheral->connection >= 0 ? " link " + std::to_string(peripheral->connection)
                                             : std::string())
             << "\n";

@@ -19,15 +19,15 @@ SimDevice::SimDevice(SimConfig config, std::vector<PeripheralSpec> peripherals, 
     : config_(config), link_(link), random_(config.seed) {
     config_.maxConnections = std::clamp(config_.maxConnections, 1, 8);
     connections_.resize(static_cast<size_t>(config_.maxConnections));
-    for (auto& spec : peripherals) {
-        addPeripheral(std::move(spec));
+    for (auto& profile : peripherals) {
+        addPeripheral(std::move(profile));
     }
 }
 
 SimDevice::~SimDevice() = default;
 
-void SimDevice::addPeripheral(PeripheralSpec spec) {
-    peripherals_.push_back(std::make_unique<VirtualPeripheral>(std::move(spec)));
+void SimDevice::addPeripheral(PeripheralSpec profile) {
+    peripherals_.push_back(std::make_unique<VirtualPeripheral>(std::move(profile)));
 }
 
 void SimDevice::schedule(SimTime at, std::function<void(SimTime)> action) {

@@ -66,14 +66,14 @@ struct ConnectionInfo {
 // A virtual peripheral as the device runs it: its description and its live GATT table.
 struct VirtualPeripheral {
     explicit VirtualPeripheral(PeripheralSpec description)
-        : spec(std::move(description)), gatt(spec.services) {}
+        : profile(std::move(description)), gatt(profile.services) {}
     VirtualPeripheral(const VirtualPeripheral&) = delete;
     VirtualPeripheral& operator=(const VirtualPeripheral&) = delete;
     VirtualPeripheral(VirtualPeripheral&&) = delete;
     VirtualPeripheral& operator=(VirtualPeripheral&&) = delete;
     ~VirtualPeripheral() = default;
 
-    PeripheralSpec spec; // declared before gatt, which points into it
+    PeripheralSpec profile; // declared before gatt, which points into it
     GattDatabase gatt;
     bool advertising = true;
     int connection = -1; // the device's handle while connected
@@ -111,7 +111,7 @@ public:
     // Gives a characteristic value a new value and notifies or indicates it to a
     // connected client that asked for it. False when there is no such value handle.
     bool updateValue(const Address& address, uint16_t valueHandle, const Bytes& value, SimTime now);
-    void addPeripheral(PeripheralSpec spec);
+    void addPeripheral(PeripheralSpec profile);
 
     // Inspection.
     const std::vector<RecordedCommand>& record() const { return record_; }

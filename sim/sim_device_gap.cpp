@@ -45,7 +45,7 @@ bool validConnectParameters(int64_t intervalMin, int64_t intervalMax, int64_t ti
 
 VirtualPeripheral* SimDevice::peripheralAt(const Address& address) {
     for (auto& peripheral : peripherals_) {
-        if (peripheral->spec.address == address) {
+        if (peripheral->profile.address == address) {
             return peripheral.get();
         }
     }
@@ -73,7 +73,7 @@ std::vector<ConnectionInfo> SimDevice::connections() const {
     std::vector<ConnectionInfo> out;
     for (const auto& connection : connections_) {
         if (connection != nullptr) {
-            out.push_back({connection->handle, connection->peripheral->spec.address,
+            out.push_back({connection->handle, connection->peripheral->profile.address,
                            connection->interval, connection->timeout, connection->latency});
         }
     }
@@ -113,7 +113,7 @@ void SimDevice::gapDiscover(const Message& message, SimTime now) {
 }
 
 uint32_t SimDevice::advertisingInterval(const VirtualPeripheral& peripheral) {
-    return std::max<uint32_t>(peripheral.spec.advIntervalMs, 20);
+    return std::max<uint32_t>(peripheral.profile.advIntervalMs, 20);
 }
 
 void SimDevice::scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at) {
@@ -129,9 +129,9 @@ void SimDevice::scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at) {
 }
 
 void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime /*now*/) {
-    const PeripheralSpec& spec = peripheral.spec;
-    if (!spec.inRange || !peripheral.advertising || peripheral.connection >= 0 ||
-        !reportedIn(discoverMode_, spec.advData)) {
+    const PeripheralSpec& profile = peripheral.profile;
+    if (!profile.inRange || !peripheral.advertising || peripheral.connection >= 0 ||
+        !reportedIn(discoverMode_, profile.advData)) {
         return;
     }
     constexpr int connectable = 0;
@@ -139,12 +139,13 @@ void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime /*now*/) {
     constexpr int scanResponse = 4;
     constexpr int noBond = 0xFF;
     emit("gap_scan_response",
-         {number(varied(spec.rssi)), number(spec.connectable ? connectable : nonConnectable),
-          bytes(spec.address), number(spec.addressType), number(noBond), bytes(spec.advData)});
-    if (activeScan_ && !spec.scanResponseData.empty()) {
+         {number(varied(profile.rssi)), number(profile.connectable ? connectable : nonConnectable),
+          bytes(profile.address), number(profile.addressType), number(noBond),
+          bytes(profile.advData)});
+    if (activeScan_ && !profile.scanResponseData.empty()) {
         emit("gap_scan_response",
-             {number(varied(spec.rssi)), number(scanResponse), bytes(spec.address),
-              number(spec.addressType), number(noBond), bytes(spec.scanResponseData)});
+             {number(varied(profile.rssi)), number(scanResponse), bytes(profile.address),
+              number(profile.addressType), number(noBond), bytes(profile.scanResponseData)});
     }
 }
 
@@ -183,7 +184,7 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
     const Bytes& given = message.bytes("address");
     std::copy(given.begin(), given.end(), address.begin());
     VirtualPeripheral* peripheral = peripheralAt(address);
-    if (peripheral != nullptr && !peripheral->spec.connectable) {
+    if (peripheral != nullptr && !peripheral->profile.connectable) {
         peripheral = nullptr;
     }
     if (stalledConnects_ > 0) {
@@ -211,7 +212,7 @@ void SimDevice::tryConnect(uint64_t id, SimTime now) {
                 return;
             }
             const VirtualPeripheral& peripheral = *pending_->peripheral;
-            if (peripheral.spec.inRange && peripheral.advertising && peripheral.connection < 0) {
+            if (peripheral.profile.inRange && peripheral.advertising && peripheral.connection < 0) {
                 completeConnect(at);
             } else {
                 tryConnect(id, at);
@@ -233,9 +234,10 @@ void SimDevice::completeConnect(SimTime /*now*/) {
     constexpr int connectedAndCompleted = 0x05;
     constexpr int noBond = 0xFF;
     emit("connection_status",
-         {number(connection->handle), number(connectedAndCompleted), bytes(peripheral.spec.address),
-          number(peripheral.spec.addressType), number(connection->interval),
-          number(connection->timeout), number(connection->latency), number(noBond)});
+         {number(connection->handle), number(connectedAndCompleted),
+          bytes(peripheral.profile.address), number(peripheral.profile.addressType),
+          number(connection->interval), number(connection->timeout), number(connection->latency),
+          number(noBond)});
     connections_[connection->handle] = std::move(connection);
 }
 
@@ -280,7 +282,7 @@ bool SimDevice::setInRange(const Address& address, bool inRange, SimTime now) {
     if (peripheral == nullptr) {
         return false;
     }
-    peripheral->spec.inRange = inRange;
+    peripheral->profile.inRange = inRange;
     if (inRange || peripheral->connection < 0) {
         return true;
     }
@@ -289,7 +291,8 @@ bool SimDevice::setInRange(const Address& address, bool inRange, SimTime now) {
     scheduleInBoot(now + SimTime(connection.timeout * 10),
                    [this, peripheral, handle = connection.handle, id = connection.id](SimTime) {
                        const auto& current = connections_[handle];
-                       if (!peripheral->spec.inRange && current != nullptr && current->id == id) {
+                       if (!peripheral->profile.inRange && current != nullptr &&
+                           current->id == id) {
                            endConnection(handle, result::supervisionTimeout);
                        }
                    });
@@ -310,7 +313,7 @@ void SimDevice::connectionGetRssi(const Message& message, SimTime /*now*/) {
     const Connection* connection = handle < static_cast<int64_t>(connections_.size())
                                        ? connections_[static_cast<size_t>(handle)].get()
                                        : nullptr;
-    const int8_t rssi = connection != nullptr ? varied(connection->peripheral->spec.rssi) : 0;
+    const int8_t rssi = connection != nullptr ? varied(connection->peripheral->profile.rssi) : 0;
     respond("connection_get_rssi", {number(handle), number(rssi)});
 }
 
@@ -322,11 +325,11 @@ void SimDevice::connectionGetStatus(const Message& message, SimTime /*now*/) {
         return;
     }
     const Connection& connection = *connections_[static_cast<size_t>(handle)];
-    const PeripheralSpec& spec = connection.peripheral->spec;
+    const PeripheralSpec& profile = connection.peripheral->profile;
     constexpr int connected = 0x01;
     constexpr int noBond = 0xFF;
     emit("connection_status",
-         {number(handle), number(connected), bytes(spec.address), number(spec.addressType),
+         {number(handle), number(connected), bytes(profile.address), number(profile.addressType),
           number(connection.interval), number(connection.timeout), number(connection.latency),
           number(noBond)});
 }

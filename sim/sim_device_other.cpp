@@ -35,10 +35,10 @@ void SimDevice::systemGetConnections(const Message& /*message*/, SimTime /*now*/
     constexpr int noBond = 0xFF;
     for (const auto& connection : connections_) {
         if (connection != nullptr) {
-            const PeripheralSpec& spec = connection->peripheral->spec;
+            const PeripheralSpec& profile = connection->peripheral->profile;
             emit("connection_status",
-                 {number(connection->handle), number(connected), bytes(spec.address),
-                  number(spec.addressType), number(connection->interval),
+                 {number(connection->handle), number(connected), bytes(profile.address),
+                  number(profile.addressType), number(connection->interval),
                   number(connection->timeout), number(connection->latency), number(noBond)});
         }
     }

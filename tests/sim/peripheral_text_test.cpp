@@ -21,15 +21,15 @@ peripheral 11:22:33:44:55:66 Kitchen Thermometer
     characteristic 0000aaab-1111-2222-3333-444455556666 write-no-response notify echo every 200 sequence 01,02
 )");
     ASSERT_EQ(peripherals.size(), 1u);
-    const auto& spec = peripherals[0];
-    EXPECT_EQ(spec.name, "Kitchen Thermometer");
-    EXPECT_EQ(spec.address, (sim::Address{0x66, 0x55, 0x44, 0x33, 0x22, 0x11}));
-    EXPECT_EQ(spec.addressType, 1);
-    EXPECT_EQ(spec.advIntervalMs, 500u);
-    EXPECT_EQ(spec.rssi, -70);
-    EXPECT_EQ(spec.advData, (sim::Bytes{2, 1, 6, 3, 3, 9, 0x18}));
-    ASSERT_EQ(spec.services.size(), 2u);
-    const auto& custom = spec.services[1].characteristics.at(0);
+    const auto& profile = peripherals[0];
+    EXPECT_EQ(profile.name, "Kitchen Thermometer");
+    EXPECT_EQ(profile.address, (sim::Address{0x66, 0x55, 0x44, 0x33, 0x22, 0x11}));
+    EXPECT_EQ(profile.addressType, 1);
+    EXPECT_EQ(profile.advIntervalMs, 500u);
+    EXPECT_EQ(profile.rssi, -70);
+    EXPECT_EQ(profile.advData, (sim::Bytes{2, 1, 6, 3, 3, 9, 0x18}));
+    ASSERT_EQ(profile.services.size(), 2u);
+    const auto& custom = profile.services[1].characteristics.at(0);
     EXPECT_EQ(custom.properties, sim::property::writeNoResponse | sim::property::notify);
     EXPECT_TRUE(custom.echoWrites);
     EXPECT_EQ(custom.notifyIntervalMs, 200u);
@@ -37,7 +37,7 @@ peripheral 11:22:33:44:55:66 Kitchen Thermometer
 
     // Service 1 .. 6 (declaration, value, configuration; declaration, value), then the
     // custom service at 7 with its characteristic's configuration right after its value.
-    sim::GattDatabase gatt(spec.services);
+    sim::GattDatabase gatt(profile.services);
     ASSERT_EQ(gatt.attributes().size(), 10u);
     EXPECT_EQ(gatt.find(1)->groupEnd, 6);
     EXPECT_EQ(gatt.find(4)->role, sim::AttributeRole::ClientConfiguration);
