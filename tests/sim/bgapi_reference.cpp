@@ -133,17 +133,17 @@ Parsed parse(const Bytes& packet) {
         parsed.error = "unknown class and id";
         return parsed;
     }
-    const Row& profile = *parsed.row;
+    const Row& definition = *parsed.row;
     size_t at = 4;
     size_t arrayLength = 0;
-    for (const auto& [name, type] : profile.params) {
+    for (const auto& [name, type] : definition.params) {
         if (at + static_cast<size_t>(size(type)) > packet.size()) {
             parsed.error = "payload shorter than the fixed part";
             return parsed;
         }
         if (array(type)) {
             arrayLength = packet[at] | (type == "uint16array" ? packet[at + 1] << 8 : 0);
-            const size_t data = 4 + profile.header[1];
+            const size_t data = 4 + definition.header[1];
             if (data + arrayLength != packet.size()) {
                 parsed.error = "array length does not fill the payload";
                 return parsed;
@@ -164,10 +164,10 @@ Parsed parse(const Bytes& packet) {
         }
         at += static_cast<size_t>(size(type));
     }
-    const size_t total = profile.header[1] + arrayLength;
-    if (packet[0] != (profile.header[0] | (total >> 8)) || packet[1] != (total & 0xFF)) {
+    const size_t total = definition.header[1] + arrayLength;
+    if (packet[0] != (definition.header[0] | (total >> 8)) || packet[1] != (total & 0xFF)) {
         parsed.error = "header differs from the row";
-    } else if (at != 4u + profile.header[1] || packet.size() != 4 + total) {
+    } else if (at != 4u + definition.header[1] || packet.size() != 4 + total) {
         parsed.error = "payload length differs from the row";
     }
     return parsed;
