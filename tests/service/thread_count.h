@@ -7,3 +7,8 @@
 
 // The threads of this process now; -1 when the system does not tell.
 int threadCount();
+
+// The thread count once it has come down to `expected`, or the count after about two
+// seconds. A joined thread can stay in the system's list for a moment after the join
+// returns, while the system finishes releasing it.
+int threadCountSettledAt(int expected);
