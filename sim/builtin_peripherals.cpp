@@ -106,19 +106,6 @@ PeripheralSpec beacon() {
     return profile;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 } // namespace
 
 std::optional<Address> parseAddress(std::string_view text) {

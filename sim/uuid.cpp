@@ -11,6 +11,8 @@ namespace {
 constexpr std::array<uint8_t, 16> baseUuid = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                               0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 
+} // namespace
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -23,8 +25,6 @@ int hexDigit(char c) {
     }
     return -1;
 }
-
-} // namespace
 
 Uuid Uuid::from16(uint16_t value) {
     Uuid uuid;

@@ -15,6 +15,9 @@
 
 namespace sim {
 
+// The value of one hexadecimal digit, either case, or -1.
+int hexDigit(char c);
+
 class Uuid {
 public:
     Uuid() = default;

@@ -3,43 +3,13 @@
 
 #include "conduit/bgapi_pack.h"
 #include "conduit/serial_io.h"
-#include "log/log.h"
 
-#include <filesystem>
-#include <fstream>
 #include <numeric>
-#include <random>
-#include <sstream>
 
 namespace {
 
-class TestLogEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::random_device random;
-        const auto folder = std::filesystem::temp_directory_path() /
-                            ("linkrelay-conduit-bg-test-" + std::to_string(random()));
-        std::filesystem::create_directories(folder);
-        logOpenIn(folder.string());
-    }
-    void TearDown() override {
-        const std::filesystem::path file = logFilePath();
-        logClose();
-        std::error_code ignored;
-        std::filesystem::remove_all(file.parent_path(), ignored);
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const logEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TestLogEnvironment);
-
-// Read in text mode, as the log writes, so that line ends come back as "\n" everywhere.
-std::string wholeLog() {
-    std::ifstream file(logFilePath());
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
+[[maybe_unused]] const testing::Environment* const logEnvironment =
+    testing::AddGlobalTestEnvironment(new TestLogEnvironment("conduit-bg"));
 
 Bytes message(uint8_t kind, uint8_t messageClass, uint8_t id, const Bytes& payload) {
     Bytes bytes{static_cast<uint8_t>(kind | (payload.size() >> 8)),
@@ -105,25 +75,6 @@ UuidRecord uuid128(uint8_t fill) {
     }
     record.length = 16;
     return record;
-}
-
-std::size_t logMark() {
-    return wholeLog().size();
-}
-
-std::string logSince(std::size_t mark) {
-    const std::string log = wholeLog();
-    return mark < log.size() ? log.substr(mark) : std::string();
-}
-
-int logCount(std::size_t mark, const std::string& text) {
-    const std::string log = logSince(mark);
-    int count = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos;
-         at = log.find(text, at + text.size())) {
-        ++count;
-    }
-    return count;
 }
 
 ConduitBgTest::ConduitBgTest() {

@@ -1,6 +1,6 @@
 // Helpers of the ConduitBg tests: a conduit whose events, clock and sleeps are recorded
 // or scripted, a fixture that puts it on a scripted serial line, BGAPI message builders,
-// and the log captured in a file.
+// and the log captured in a file (test_log.h).
 //
 // Threads: everything runs on the test's thread, except in the reader-loop tests, which
 // say so themselves.
@@ -9,6 +9,7 @@
 #include "conduit/conduit_bg.h"
 #include "fake_serial_port.h"
 #include "gob/gob.h"
+#include "test_log.h"
 
 #include <gtest/gtest.h>
 
@@ -71,11 +72,6 @@ Bytes groupFound(int32_t connection, uint16_t start, uint16_t end, const Bytes& 
 Bytes attributeValue(int32_t connection, uint16_t handle, uint8_t type, const Bytes& value);
 // A response of class 4 (attclient) with its connection and result.
 Bytes attclientResponse(uint8_t id, int32_t connection, uint16_t result);
-
-// Where the log file ends now, and what was logged after such a mark.
-std::size_t logMark();
-std::string logSince(std::size_t mark);
-int logCount(std::size_t mark, const std::string& text);
 
 // A ready conduit with an open port on a scripted line; commands go to the line.
 class ConduitBgTest : public ::testing::Test {

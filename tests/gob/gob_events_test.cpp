@@ -10,21 +10,6 @@ namespace {
 const BleAddress address{{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}};
 const std::vector<uint8_t> addressBytes{0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
 
-std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-UuidRecord uuidOf(std::vector<uint8_t> bytes) {
-    UuidRecord uuid;
-    std::copy(bytes.begin(), bytes.end(), uuid.bytes.begin());
-    uuid.length = static_cast<uint8_t>(bytes.size());
-    return uuid;
-}
-
 std::vector<uint8_t> fieldBytes(const GobByteField& field) {
     return {field.bytes.begin(), field.bytes.begin() + field.length};
 }

@@ -12,21 +12,6 @@ namespace {
 const BleAddress address{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
 const std::vector<uint8_t> addressBytes{0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 
-std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-UuidRecord uuidOf(std::vector<uint8_t> bytes) {
-    UuidRecord uuid;
-    std::copy(bytes.begin(), bytes.end(), uuid.bytes.begin());
-    uuid.length = static_cast<uint8_t>(bytes.size());
-    return uuid;
-}
-
 TEST(GobRequests, ScanRequestsAreOneTypeByte) {
     Gob start;
     Gob stop;

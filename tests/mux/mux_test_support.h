@@ -1,4 +1,4 @@
-// Helpers shared by the Mux's tests: the log captured in a file of a temporary folder,
+// Helpers shared by the Mux's tests: the log captured in a file (test_log.h),
 // addresses, and gobs turned around for reading.
 //
 // Threads: the log may be written by any thread; the helpers read it from the test's.
@@ -6,22 +6,11 @@
 
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "test_log.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
-
-// Opens the process log in a fresh temporary folder for the whole test program.
-void openTestLog();
-
-// Where the log file ends now: a mark for logSince.
-std::size_t logMark();
-// Everything logged after `mark`.
-std::string logSince(std::size_t mark);
-// True when `texts` appear in the log after `mark` in this order.
-bool logHasInOrder(std::size_t mark, const std::vector<std::string>& texts);
-// How often `text` appears in the log after `mark`.
-int logCount(std::size_t mark, const std::string& text);
 
 // An address whose six bytes are `first`, 2, 3, 4, 5, `last`.
 BleAddress testAddress(uint8_t first, uint8_t last);
