@@ -16,8 +16,8 @@
 // so a late resume cannot leave running threads behind a Daemon about to be destroyed.
 #pragma once
 
-#include "conduit/conduit_bg.h"
-#include "conduit/serial_port.h"
+#include "conduit/bg/conduit_bg.h"
+#include "conduit/serial/serial_port.h"
 #include "mux/mux.h"
 
 #include <atomic>

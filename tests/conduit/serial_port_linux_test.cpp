@@ -1,7 +1,7 @@
 // The Linux serial port on a real pseudo-terminal: the test holds the master side, the
 // port under test opens the slave (or a link to it).
-#include "conduit/serial_port_platform.h"
-#include "conduit/serial_source.h"
+#include "conduit/serial/serial_port_platform.h"
+#include "conduit/serial/serial_source.h"
 
 #include <gtest/gtest.h>
 

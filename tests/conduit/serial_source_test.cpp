@@ -1,7 +1,7 @@
 // The simulated dongle's port source (--simulate): its port, and a reset's
 // re-enumeration seen as open failing and then succeeding.
-#include "conduit/serial_source.h"
-#include "conduit/simulated_source.h"
+#include "conduit/serial/serial_source.h"
+#include "conduit/serial/simulated_source.h"
 
 #include <gtest/gtest.h>
 
