@@ -25,9 +25,9 @@
 #pragma once
 
 #include "conduit/bg/bg_session.h"
+#include "conduit/bg/gap_queue.h"
 #include "conduit/bgapi/bgapi_table.h"
 #include "conduit/conduit.h"
-#include "conduit/bg/gap_queue.h"
 #include "conduit/serial/serial_port.h"
 #include "gob/gob.h"
 

@@ -1,7 +1,7 @@
 // The handler of each response and event that the conduit acts on; every other known
 // message reaches unhandledMessage.
-#include "conduit/bgapi/bgapi_dispatch.h"
 #include "conduit/bg/conduit_bg.h"
+#include "conduit/bgapi/bgapi_dispatch.h"
 
 const ConduitBg::Handlers& ConduitBg::handlers() {
     static const Handlers table = [] {

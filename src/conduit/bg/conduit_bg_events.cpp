@@ -3,9 +3,9 @@
 //
 // Threads: reader thread, `lock` held (ConduitBg::readCycle).
 #include "conduit/bg/bg_uuid.h"
-#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bg/conduit_bg.h"
 #include "conduit/bg/conduit_bg_fields.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"

@@ -8,8 +8,8 @@
 //
 // Threads: the operations run on the mux thread, runGapStep and completeGapOp on the
 // reader thread; all under `lock`.
-#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bg/conduit_bg.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"

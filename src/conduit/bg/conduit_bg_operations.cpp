@@ -5,8 +5,8 @@
 // without a connection is not a failure: it is logged and the operation returns true.
 // Nothing here inserts into a map by looking something up.
 #include "conduit/bg/bg_uuid.h"
-#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bg/conduit_bg.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/serial/serial_io.h"
 #include "log/log.h"
 

@@ -5,10 +5,10 @@
 // Threads: all of it runs on the reader thread. init holds `lock` throughout; readCycle
 // holds it for the GAP step and from the end of the header read to its return, so that an
 // operation can run only while the reader waits for a header; close holds it throughout.
+#include "conduit/bg/conduit_bg.h"
 #include "conduit/bgapi/bgapi_dispatch.h"
 #include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bgapi/bgapi_payload.h"
-#include "conduit/bg/conduit_bg.h"
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"

@@ -5,9 +5,9 @@
 // device first), so one failure never leaves a connection busy until it drops.
 //
 // Threads: reader thread, `lock` held (ConduitBg::readCycle).
-#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bg/conduit_bg.h"
 #include "conduit/bg/conduit_bg_fields.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "gob/gob_events.h"
 #include "log/log.h"
 

@@ -8,8 +8,8 @@
 // subscription write ends only itself. Each write ends in exactly one GobWriteDone.
 //
 // Threads: `write` runs on the mux thread, the rest on either thread; always under `lock`.
-#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/bg/conduit_bg.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"

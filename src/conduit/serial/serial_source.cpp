@@ -1,19 +1,15 @@
-// The sources of makeSerialPortSource: the platform's search and a fixed port; the
-// simulated dongle is in simulated_source.cpp.
+// The platform's port sources: the search and a fixed port.
 //
 // Threads: see serial_source.h; the sources hold no state that changes.
 #include "conduit/serial/serial_source.h"
 
 #include "conduit/serial/port_discovery.h"
 #include "conduit/serial/serial_port_platform.h"
-#include "conduit/serial/simulated_source.h"
 
-#include <string>
 #include <utility>
 
 namespace {
 
-// The dongle found among the present ports (SetupDi on Windows, sysfs on Linux).
 class SearchingSource : public SerialPortSource {
 public:
     std::string find() override { return findDonglePort(); }
@@ -22,8 +18,6 @@ public:
     }
 };
 
-// The port given on the command line; found while it exists, so that a dongle that is
-// away reads as not found.
 class FixedPortSource : public SerialPortSource {
 public:
     explicit FixedPortSource(std::string fixedPath) : path(std::move(fixedPath)) {}
@@ -39,12 +33,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<SerialPortSource> makeSerialPortSource(const ServiceOptions& options) {
-    if (options.simulate) {
-        return std::make_unique<SimulatedPortSource>();
-    }
-    if (!options.port.empty()) {
-        return std::make_unique<FixedPortSource>(options.port);
-    }
+std::unique_ptr<SerialPortSource> makeSearchingPortSource() {
     return std::make_unique<SearchingSource>();
+}
+
+std::unique_ptr<SerialPortSource> makeFixedPortSource(std::string path) {
+    return std::make_unique<FixedPortSource>(std::move(path));
 }
