@@ -361,7 +361,10 @@ class Device:
                 self.client._forget(self)
             return
         if isinstance(event, gobs.Disconnected):
-            self._lost(event.reason)
+            # Every client hears of every disconnection: before this connection is made,
+            # one for its address is about another client's link.
+            if self.connected:
+                self._lost(event.reason)
             return
         if isinstance(event, gobs.Connected):
             self.connected = True
@@ -422,6 +425,8 @@ class Scan:
             return
         self._running = False
         self._ended = True
+        while not self._queue.empty():
+            self._queue.get_nowait()
         self._queue.put_nowait(None)
         await self.client._scan_stopped(self)
 
