@@ -102,7 +102,7 @@ async def test_connect_read_notify_stop_notify(service):
 
 async def test_writes_and_indications_through_bleak(service):
     echoed = asyncio.Queue()
-    async with BleakClient(ECHO, backend=BleakClientLinkrelay, **endpoint(service)) as client:
+    async with BleakClient(ECHO, backend=BleakClientLinkrelay, timeout=3, **endpoint(service)) as client:
         await client.start_notify(ECHO_VALUE, lambda c, data: echoed.put_nowait(bytes(data)))
 
         async def written_back(length):
