@@ -95,10 +95,16 @@ class Characteristic:
 CharacteristicLike = Union[Characteristic, int, str, UuidLike]
 
 
+# Coroutines started for async callbacks, kept until they end.
+_callback_tasks: Set[asyncio.Future] = set()
+
+
 def _call_back(callback, *arguments) -> None:
     result = callback(*arguments)
     if inspect.isawaitable(result):
-        asyncio.ensure_future(result)
+        task = asyncio.ensure_future(result)
+        _callback_tasks.add(task)
+        task.add_done_callback(_callback_tasks.discard)
 
 
 class _Wait:
@@ -181,6 +187,7 @@ class Device:
         self._characteristics: Dict[str, Characteristic] = {}
         self._subscriptions: Dict[int, Subscription] = {}
         self._cancelling = False  # a timed-out connect, cancelled; its events are ignored
+        self._cancelled = asyncio.Event()  # set when the cancelled connect has ended
         self._disconnecting = False  # disconnect() was asked for
 
     # --- requests ---------------------------------------------------------------------
@@ -358,6 +365,7 @@ class Device:
         if self._cancelling:
             if isinstance(event, gobs.Disconnected):
                 self._cancelling = False
+                self._cancelled.set()
                 self.client._forget(self)
             return
         if isinstance(event, gobs.Disconnected):
@@ -500,7 +508,7 @@ class Client:
         self._writer: Optional[asyncio.StreamWriter] = None
         self._receiver: Optional[asyncio.Task] = None
         self._closed: Optional[Exception] = None
-        self._status_changed = asyncio.Event()
+        self._status_changed: Optional[asyncio.Event] = None  # made by open, in its loop
         self._devices: Dict[str, Device] = {}
         self._scans: Set[Scan] = set()
 
@@ -516,6 +524,7 @@ class Client:
             raise Timeout(f"no connection to {self.host}:{self.port} within {self.timeout} s") from None
         except OSError as error:
             raise ConnectFailed(f"cannot reach the service at {self.host}:{self.port}: {error}") from None
+        self._status_changed = asyncio.Event()
         self._receiver = asyncio.ensure_future(self._receive())
         await self._wait_status(lambda status: True, self.timeout, "the first status")
 
@@ -573,6 +582,14 @@ class Client:
         `on_disconnect(device)` is called when the link ends other than by disconnect()."""
         address_to_wire(address)
         key = address.upper()
+        earlier = self._devices.get(key)
+        if earlier is not None and earlier._cancelling:
+            # A connect that timed out is still being withdrawn: wait for its end.
+            limit = self.timeout if timeout is None else timeout
+            try:
+                await asyncio.wait_for(earlier._cancelled.wait(), limit)
+            except asyncio.TimeoutError:
+                raise Timeout(f"the earlier connect to {key} was not withdrawn within {limit} s") from None
         if key in self._devices:
             raise LinkrelayError(f"{key} is connected or connecting on this session already")
         device = Device(self, key, on_disconnect)
@@ -640,6 +657,8 @@ class Client:
                 return
 
     async def _wait_status(self, accept, timeout, awaited) -> gobs.Status:
+        if self._status_changed is None:
+            raise LinkrelayError("the client is not open")
         limit = self.timeout if timeout is None else timeout
         deadline = asyncio.get_running_loop().time() + limit
         while self.status is None or not accept(self.status):
@@ -714,7 +733,8 @@ class Client:
         if self._closed is not None:
             return
         self._closed = error
-        self._status_changed.set()
+        if self._status_changed is not None:
+            self._status_changed.set()
         for device in list(self._devices.values()):
             device.connected = False
             if device._wait is not None:

@@ -150,8 +150,14 @@ async def test_time_outs(service):
         with pytest.raises(linkrelay.Timeout, match="connection to 01:02:03:04:05:06"):
             await client.connect("01:02:03:04:05:06", timeout=1)
         assert isinstance(linkrelay.Timeout("x"), asyncio.TimeoutError)
+        # A connect given up too early is withdrawn; connecting again waits for that.
+        with pytest.raises(linkrelay.Timeout):
+            await client.connect(THERMO, timeout=0.001)
         device = await client.connect(THERMO, timeout=10)
+        assert await device.read("2a19")
         await device.disconnect()
+    with pytest.raises(linkrelay.LinkrelayError, match="not open"):
+        await service.client().wait_ready()
 
 
 async def test_events_of_other_clients_devices_stay_out(service):
