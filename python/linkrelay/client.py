@@ -346,6 +346,8 @@ class Device:
 
     async def _request(self, gob, match, timeout, awaited, batch=False, expect_disconnect=False):
         async with self._lock:
+            if self.client._closed is not None:
+                raise self.client._closed
             if not self.connected:
                 raise DeviceDisconnected(self.address, self.disconnect_reason or 0)
             wait = _Wait(match)

@@ -191,6 +191,8 @@ async def test_refused_request_closes_only_that_session(service):
             assert not echo.connected
             with pytest.raises(linkrelay.Closed):
                 await client.connect(HEART_RATE)
+            with pytest.raises(linkrelay.Closed):
+                await echo.read(ECHO_SERIAL)
         assert await device.read("2a19")
         await device.disconnect()
 
