@@ -13,7 +13,7 @@ Every object here belongs to the event loop that opened the client.
 import asyncio
 import inspect
 import os
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Awaitable, Callable, Dict, List, Optional, Set, Union
 
 from . import gobs

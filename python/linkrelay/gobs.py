@@ -6,7 +6,7 @@ table of each gob.
 
 import struct
 from dataclasses import dataclass
-from typing import Iterable, List, Union
+from typing import Iterable, Union
 
 from .errors import ProtocolError
 from .text import address_from_wire, address_to_wire, uuid_from_wire, uuid_to_wire, UuidLike

@@ -1,7 +1,6 @@
 """The bleak backends, driven only through bleak's public API, against linkrelay --simulate."""
 
 import asyncio
-import sys
 from pathlib import Path
 
 import pytest
