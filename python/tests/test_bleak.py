@@ -151,7 +151,14 @@ async def test_two_programs_share_the_dongle(service):
         run_python(PROGRAM, env, HEART_RATE, HR_MEASUREMENT, "3", "notify"),
         run_python(PROGRAM, env, ECHO, ECHO_SERIAL, "3", "read"),
     ]
-    outputs = [await asyncio.get_running_loop().run_in_executor(None, p.communicate, None) for p in programs]
+    loop = asyncio.get_running_loop()
+    try:
+        outputs = [await loop.run_in_executor(None, p.communicate, None, 60) for p in programs]
+    finally:
+        for program in programs:
+            if program.poll() is None:
+                program.kill()
+                program.wait()
     for program, (out, err) in zip(programs, outputs):
         assert program.returncode == 0, err
     assert outputs[0][0].splitlines()[-1] == "values 3"
