@@ -32,11 +32,12 @@ void onRemoveHook(Stream* stream, void* context) {
 } // namespace
 
 int Mux::init(Conduit* backend, MuxMessage& message) {
+    muxThread.claim();
     logPrint(1, "mux: initing\n");
     updateTimeoutMs = 1000;
     conduit = backend;
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         events.clear();
     }
     failed = false;
@@ -52,13 +53,14 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     inited = true;
     logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());
     return 0;
 }
 
 int Mux::work(MuxMessage& message) {
+    ASSERT_OWNING_THREAD(muxThread);
     message.back() = '\0';
     if (updateTimeoutMs != 1) {
         setUpdateTimeout(0.001);
@@ -67,7 +69,7 @@ int Mux::work(MuxMessage& message) {
     failed = false;
     int routed = 0;
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         flushOutboxes();
         routed = routeEvents(message);
     }
@@ -89,8 +91,9 @@ int Mux::work(MuxMessage& message) {
 }
 
 void Mux::close() {
+    ASSERT_OWNING_THREAD(muxThread);
     {
-        const std::lock_guard<std::mutex> guard(stateLock);
+        const LockGuard guard(stateLock);
         if (!inited) {
             return;
         }
@@ -107,7 +110,7 @@ void Mux::close() {
     clientIndex.clear();
     releaseHeld(held, scanning, "close");
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         events.clear();
     }
     serverClose();
@@ -116,12 +119,14 @@ void Mux::close() {
 }
 
 void Mux::openWithoutServer(Conduit* backend) {
+    muxThread.claim();
     conduit = backend;
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     inited = true;
 }
 
 void Mux::removeStream(Stream* stream) {
+    ASSERT_OWNING_THREAD(muxThread);
     if (stream == server) {
         server = nullptr;
         logPrint(1, "mux: server closed\n");
@@ -132,11 +137,12 @@ void Mux::removeStream(Stream* stream) {
 }
 
 void Mux::fail(const char* text) {
+    ASSERT_OWNING_THREAD(muxThread);
     failed = true;
     failure = text;
 }
 
 bool Mux::isInited() {
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     return inited;
 }

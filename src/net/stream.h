@@ -11,9 +11,10 @@
 // streamShutdown. The cycle may run again after streamShutdown.
 //
 // Threads: single-threaded. Every function here, and every listener call, runs on the one
-// thread that owns the layer (the mux thread). The layer's process-wide state (the stream
-// list, the readiness sets, the update timeout, the panic handler) has no lock; no other
-// thread may touch it or any Stream.
+// thread that owns the layer (the mux thread): streamInit records it, and the functions
+// check it (ASSERT_OWNING_THREAD, base/thread_check.h). The layer's process-wide state
+// (the stream list, the readiness sets, the update timeout, the panic handler) has no
+// lock; no other thread may touch it or any Stream.
 //
 // Ownership: the layer owns every Stream, from newStream (or the accept that created it)
 // until it frees it right after the stream's Destroy event. A Stream pointer stays valid
