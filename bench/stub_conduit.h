@@ -10,7 +10,7 @@
 
 class StubConduit final : public Conduit {
 public:
-    explicit StubConduit(Mux* mux) : Conduit(mux) {}
+    explicit StubConduit(EventSink* sink) : Conduit(sink) {}
     ~StubConduit() = default;
     StubConduit(const StubConduit&) = delete;
     StubConduit& operator=(const StubConduit&) = delete;

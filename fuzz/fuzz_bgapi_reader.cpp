@@ -5,16 +5,15 @@
 // handlers meet the state those operations leave.
 //
 // Threads: one; every input runs on a fresh conduit and leaves no process-wide state.
-#include "conduit/bg/conduit_bg.h"
 #include "conduit/bgapi/bgapi_pack.h"
 #include "conduit/serial/serial_io.h"
+#include "conduit_bg_test_peer.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,9 +55,9 @@ public:
 };
 
 // Events go nowhere; the clock moves a second per reading so that connects expire.
-class FuzzConduit : public ConduitBg {
+class FuzzConduit : public ConduitBgTestPeer {
 public:
-    explicit FuzzConduit(SerialPortSource& ports) : ConduitBg(nullptr, ports) {}
+    explicit FuzzConduit(SerialPortSource& ports) : ConduitBgTestPeer(nullptr, ports) {}
 
 protected:
     void post(const Gob& /*gob*/) override {}
@@ -134,7 +133,7 @@ void operate(FuzzConduit& conduit, unsigned cycle) {
     static const std::array<uint8_t, 45> data{};
     const BleAddress address = addressOf(static_cast<int>(cycle % (sessionCount + 2)));
     const auto index = static_cast<uint8_t>(cycle % 6);
-    const std::lock_guard<std::recursive_mutex> guard(conduit.lock);
+    const LockGuard guard(conduit.lock);
     switch (cycle % 12) {
     case 0:
         conduit.findServices(address);

@@ -35,10 +35,11 @@ void onRemoveHook(Stream* stream, void* context) {
 } // namespace
 
 int Mux::init(Conduit* backend, MuxMessage& message) {
+    muxThread.claim();
     logPrint(1, "mux: initing\n");
     conduit = backend;
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         events.clear();
     }
     failed = false;
@@ -57,17 +58,18 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     inited = true;
     logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());
     return 0;
 }
 
 int Mux::work(MuxMessage& message) {
+    ASSERT_OWNING_THREAD(muxThread);
     message.back() = '\0';
     int routed = 0;
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         flushOutboxes();
         routed = routeEvents(message);
     }
@@ -95,8 +97,9 @@ int Mux::work(MuxMessage& message) {
 }
 
 void Mux::close() {
+    ASSERT_OWNING_THREAD(muxThread);
     {
-        const std::lock_guard<std::mutex> guard(stateLock);
+        const LockGuard guard(stateLock);
         if (!inited) {
             return;
         }
@@ -113,7 +116,7 @@ void Mux::close() {
     clientIndex.clear();
     releaseHeld(held, scanning, "close");
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         events.clear();
     }
     serverClose();
@@ -122,12 +125,14 @@ void Mux::close() {
 }
 
 void Mux::openWithoutServer(Conduit* backend) {
+    muxThread.claim();
     conduit = backend;
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     inited = true;
 }
 
 void Mux::removeStream(Stream* stream) {
+    ASSERT_OWNING_THREAD(muxThread);
     if (stream == server) {
         server = nullptr;
         logPrint(1, "mux: server closed\n");
@@ -138,6 +143,7 @@ void Mux::removeStream(Stream* stream) {
 }
 
 void Mux::fail(const char* text) {
+    ASSERT_OWNING_THREAD(muxThread);
     failed = true;
     failure = text;
     // Recorded inside an update, the failure ends the step; recorded anywhere else, it
@@ -156,11 +162,12 @@ void Mux::wake() {
 }
 
 void Mux::restAfterFailedInit(int milliseconds, const std::function<bool()>& stopping) {
+    ASSERT_OWNING_THREAD(muxThread);
     std::unique_lock<std::mutex> guard(restLock);
     restWake.wait_for(guard, std::chrono::milliseconds(milliseconds), stopping);
 }
 
 bool Mux::isInited() {
-    const std::lock_guard<std::mutex> guard(stateLock);
+    const LockGuard guard(stateLock);
     return inited;
 }

@@ -6,15 +6,17 @@
 // - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
 //   layer's update, addClient, removeClient, dispatch and the other client operations.
 //   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
-//   `failed`, `failure` and `orphans`.
+//   `failed`, `failure` and `orphans`. init records it (`muxThread`) and each mux-thread
+//   entry checks it (ASSERT_OWNING_THREAD, base/thread_check.h).
 // - Any thread may call postEvent (the conduit calls it with its own lock held) and wake.
 //   Both wake the mux thread: it sleeps in the stream layer's update until a socket is
 //   ready or it is woken, and between failed inits in restAfterFailedInit.
 //
 // Locks, always taken in this order, never the other way round:
 // 1. the conduit lock (`conduit->lock`): held by the mux thread around every conduit call;
-// 2. `eventLock` (recursive): guards `events` and is held around every write into a
-//    client's outbox. The mux thread never waits for the conduit lock while it holds it;
+// 2. `eventLock` (recursive): guards `events` and is held around the outbox writes of
+//    routing and greeting (dropClient clears an outbox without it: the outboxes are the
+//    mux thread's alone). The mux thread never waits for the conduit lock while it holds it;
 // 3. `stateLock`: guards `inited`; a leaf (only the log lock may be taken under it).
 // `restLock` guards nothing but the rest after a failed init; wake takes it alone, and
 // the stream layer's wake-up lock is a leaf of its own.
@@ -24,6 +26,10 @@
 // owned.
 #pragma once
 
+#include "base/locks.h"
+#include "base/thread_check.h"
+#include "conduit/conduit.h"
+#include "conduit/event_sink.h"
 #include "gob/ble_types.h"
 #include "gob/gob.h"
 #include "net/stream.h"
@@ -39,8 +45,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-class Conduit;
 
 // The buffer in which init and work return a failure text: at most 255 characters and a
 // terminating zero.
@@ -59,7 +63,7 @@ struct MuxClient {
     bool dropped = false;                 // its stream was closed; removal follows
 };
 
-class Mux {
+class Mux : public EventSink {
 public:
     // `commit`: the commit the program was built from, named in the init log line; a Mux
     // made without one (tests, tools) names none.
@@ -69,7 +73,8 @@ public:
     Mux& operator=(const Mux&) = delete;
 
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
-    // nothing behind (the stream layer is shut down again).
+    // nothing behind (the stream layer is shut down again). The calling thread becomes
+    // the mux thread, which every mux-thread entry below checks.
     int init(Conduit* conduit, MuxMessage& message);
     // One work step: flush outboxes, route events, then one update of the streams, which
     // waits until there is work: a socket ready, an event posted or a wake. 0, or -1 with
@@ -79,12 +84,13 @@ public:
     void close();
 
     // Makes the Mux inited on `conduit` without listening and without the stream layer,
-    // so that the registry, dispatch and routing can be driven directly (tests).
+    // so that the registry, dispatch and routing can be driven directly (tests). The
+    // calling thread becomes the mux thread.
     void openWithoutServer(Conduit* backend);
 
     // Any thread: queues a copy of the gob for routing and wakes the mux thread; dropped
     // while not inited.
-    void postEvent(const Gob& gob);
+    void postEvent(const Gob& gob) override;
     // Any thread: wakes the mux thread wherever it waits (the work step's update, the rest
     // after a failed init), so that it looks at its stop condition again.
     void wake();
@@ -96,7 +102,7 @@ public:
     void removeClient(Stream* stream);
     // A destroyed stream: the listening stream fails the Mux, a client is removed.
     void removeStream(Stream* stream);
-    void dispatch(Stream* stream, Gob& gob);
+    void dispatch(Stream* stream, Gob& gob) EXCLUDES(eventLock);
     void badFrame(Stream* stream);
     // Records a failure of the server itself, which fails the current work step.
     void fail(const char* text);
@@ -104,45 +110,51 @@ public:
     void logClients() const;
     bool anyScanning() const;
     // Caller holds eventLock. Queues a copy and writes as much as the stream takes.
-    bool sendTo(MuxClient& client, const Gob& gob);
+    bool sendTo(MuxClient& client, const Gob& gob) REQUIRES(eventLock);
 
     // Routes every queued event and empties the queue (work step, eventLock held by the
     // caller). 0, or -1 with the text of a gob too short for its address in `message`;
     // the queue is then left as it is until close.
-    int routeEvents(MuxMessage& message);
+    int routeEvents(MuxMessage& message) REQUIRES(eventLock);
     // Disconnects the devices that connected for nobody during routing (no eventLock).
-    void releaseOrphans();
+    void releaseOrphans() EXCLUDES(eventLock);
 
     // For inspection on the mux thread (tests).
     const std::vector<MuxClient>& clientRecords() const { return clients; }
     const std::map<Stream*, int>& clientPositions() const { return clientIndex; }
 
 private:
-    void flushOutboxes();
-    void flushClient(MuxClient& client);
+    void flushOutboxes() REQUIRES(eventLock);
+    void flushClient(MuxClient& client) REQUIRES(eventLock);
     void dropClient(MuxClient& client, const char* text);
     MuxClient* findClient(Stream* stream);
     // One decoded request; null when it went through, else the failure text.
-    const char* request(MuxClient& client, Gob& gob);
-    const char* startScan(MuxClient& client);
-    const char* stopScan(MuxClient& client);
-    const char* connect(MuxClient& client, Gob& gob);
-    bool routeOne(const Gob& gob, MuxMessage& message);
-    void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
-    bool isInited();
+    const char* request(MuxClient& client, Gob& gob) REQUIRES(conduit->lock);
+    const char* startScan(MuxClient& client) REQUIRES(conduit->lock);
+    const char* stopScan(MuxClient& client) REQUIRES(conduit->lock);
+    const char* connect(MuxClient& client, Gob& gob) REQUIRES(conduit->lock);
+    bool routeOne(const Gob& gob, MuxMessage& message) REQUIRES(eventLock);
+    void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason)
+        EXCLUDES(eventLock);
+    bool isInited() EXCLUDES(stateLock);
 
     const std::string buildCommit; // the build stamp, for the log
 
-    bool inited = false;  // between a successful init and its close; guarded by stateLock
-    std::mutex stateLock; // leaf
+    ThreadOwner muxThread;                     // the thread that last ran init or openWithoutServer
+    Mutex stateLock;                           // leaf
+    bool inited GUARDED_BY(stateLock) = false; // between a successful init and its close
     Stream* server = nullptr;
     std::vector<MuxClient> clients;
     std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
     Conduit* conduit = nullptr;
-    std::list<Gob> events;            // posted, not yet routed; oldest first
-    std::recursive_mutex eventLock;   // guards `events` and every outbox write
-    bool failed = false;              // the server failed during this work step
-    std::string failure;              // the text of that failure
+    // Guards `events` and, by rule, every outbox write (MuxClient cannot name it for the
+    // analysis). Recursive, so that a post from inside routing cannot deadlock; the
+    // analysis sees only the holds within one function.
+    RecursiveMutex eventLock;
+    std::list<Gob> events GUARDED_BY(eventLock); // posted, not yet routed; oldest first
+    bool failed = false;                         // the server failed during this work step
+    std::string failure;                         // the text of that failure
+
     std::vector<BleAddress> orphans;  // connected for nobody; disconnected after routing
     std::mutex restLock;              // for restWake; taken alone
     std::condition_variable restWake; // notified by wake

@@ -15,6 +15,7 @@
 #include <utility>
 
 void Mux::logClients() const {
+    ASSERT_OWNING_THREAD(muxThread);
     if (clients.empty()) {
         logPrint(1, "mux: no current connections\n");
         return;
@@ -26,6 +27,7 @@ void Mux::logClients() const {
 }
 
 bool Mux::anyScanning() const {
+    ASSERT_OWNING_THREAD(muxThread);
     for (const MuxClient& client : clients) {
         if (client.scanning) {
             return true;
@@ -35,6 +37,7 @@ bool Mux::anyScanning() const {
 }
 
 void Mux::addClient(Stream* stream) {
+    ASSERT_OWNING_THREAD(muxThread);
     logClients();
     logPrint(1, "mux: add " MUX_STREAM_ID "\n", streamId(stream));
     MuxClient client;
@@ -45,11 +48,12 @@ void Mux::addClient(Stream* stream) {
     // Kind and state are atomic reads: no conduit lock.
     Gob status;
     buildStatusGob(status, conduit->getType(), conduit->getState());
-    const std::lock_guard<std::recursive_mutex> guard(eventLock);
+    const LockGuard guard(eventLock);
     sendTo(clients.back(), status);
 }
 
 void Mux::removeClient(Stream* stream) {
+    ASSERT_OWNING_THREAD(muxThread);
     const auto found = clientIndex.find(stream);
     if (found == clientIndex.end()) {
         logPrint(1, "mux: tried to remove nonexistant QAP\n");
@@ -77,7 +81,7 @@ void Mux::releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, cons
     }
     // Conduit lock; eventLock is not held by any caller. Results are not looked at:
     // nobody is left to tell.
-    const std::lock_guard<std::recursive_mutex> guard(conduit->lock);
+    const LockGuard guard(conduit->lock);
     for (const BleAddress& address : addresses) {
         conduit->disconnect(address);
     }
@@ -88,6 +92,7 @@ void Mux::releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, cons
 }
 
 bool Mux::sendTo(MuxClient& client, const Gob& gob) {
+    ASSERT_OWNING_THREAD(muxThread);
     if (client.dropped) {
         return true;
     }
@@ -136,6 +141,7 @@ MuxClient* Mux::findClient(Stream* stream) {
 }
 
 void Mux::badFrame(Stream* stream) {
+    ASSERT_OWNING_THREAD(muxThread);
     MuxClient* client = findClient(stream);
     if (client != nullptr) {
         dropClient(*client, "invalid gob received");

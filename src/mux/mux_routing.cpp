@@ -57,7 +57,7 @@ Route routeOf(const Gob& gob) {
 
 void Mux::postEvent(const Gob& gob) {
     {
-        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        const LockGuard guard(eventLock);
         // Events posted while the Mux is down would reach the next session's clients stale.
         if (!isInited()) {
             return;
@@ -69,6 +69,7 @@ void Mux::postEvent(const Gob& gob) {
 }
 
 int Mux::routeEvents(MuxMessage& message) {
+    ASSERT_OWNING_THREAD(muxThread);
     for (const Gob& gob : events) {
         if (!routeOne(gob, message)) {
             return -1;
@@ -135,11 +136,12 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
 }
 
 void Mux::releaseOrphans() {
+    ASSERT_OWNING_THREAD(muxThread);
     if (orphans.empty()) {
         return;
     }
     // Conduit lock; the caller has released eventLock.
-    const std::lock_guard<std::recursive_mutex> guard(conduit->lock);
+    const LockGuard guard(conduit->lock);
     for (const BleAddress& address : orphans) {
         logPrint(1, "mux: disconnecting device connected for no client: ");
         logHex(address.bytes.data(), static_cast<uint32_t>(address.bytes.size()));

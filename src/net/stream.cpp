@@ -13,6 +13,7 @@ StreamLayer& streamLayer() {
 }
 
 int streamInit() {
+    streamLayer().owner.claim();
     const int error = socketCalls().startup();
     if (error != 0) {
         streamPanic("WSAStartup failed (%d)", error);
@@ -25,10 +26,12 @@ int streamInit() {
 }
 
 void setUpdateTimeout(double seconds) {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     streamLayer().updateTimeout = seconds;
 }
 
 Stream* newStream() {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     StreamLayer& layer = streamLayer();
     growOrPanic([&layer] {
         auto stream = std::make_unique<Stream>();
@@ -39,10 +42,12 @@ Stream* newStream() {
 }
 
 void addListener(Stream* stream, StreamEventType type, StreamCallback callback, void* userData) {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     growOrPanic([&] { stream->listeners.push_back({type, std::move(callback), userData}); });
 }
 
 void streamWrite(Stream* stream, const void* data, std::size_t size) {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     growOrPanic(
         [&] { stream->writeBuffer.insert(stream->writeBuffer.end(), bytes, bytes + size); });
@@ -70,6 +75,7 @@ void emitSimple(Stream* stream, StreamEventType type, const char* message) {
 }
 
 void streamClose(Stream* stream) {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     if (stream->state != StreamState::Closed) {
         closeStream(stream);
     }
@@ -99,6 +105,7 @@ void destroyStream(Stream* stream) {
 }
 
 void streamShutdown() {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     StreamLayer& layer = streamLayer();
     while (layer.head) {
         Stream* stream = layer.head.get();

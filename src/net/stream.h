@@ -11,7 +11,8 @@
 // streamShutdown. The cycle may run again after streamShutdown.
 //
 // Threads: single-threaded, with one exception. Every function here, and every listener
-// call, runs on the one thread that owns the layer (the mux thread). The layer's
+// call, runs on the one thread that owns the layer (the mux thread): streamInit records
+// it, and the functions check it (ASSERT_OWNING_THREAD, base/thread_check.h). The layer's
 // process-wide state (the stream list, the readiness sets, the update timeout, the panic
 // handler) has no lock; no other thread may touch it or any Stream. The exception is
 // streamWake (and the two counters beside it), which any thread may call at any time.

@@ -5,6 +5,7 @@
 // Threads: as stream.h; everything here runs on the one thread that owns the layer.
 #pragma once
 
+#include "base/thread_check.h"
 #include "net/stream.h"
 #include "net/stream_wait.h"
 #include "net/stream_wake.h"
@@ -14,6 +15,7 @@
 
 // The layer's process-wide state.
 struct StreamLayer {
+    ThreadOwner owner;            // the thread that started the layer (streamInit)
     std::unique_ptr<Stream> head; // the stream list, newest first
     double updateTimeout = 1.0;   // longest wait of one pass, in seconds
     StreamWait wait;              // the readiness sets

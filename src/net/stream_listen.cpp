@@ -34,6 +34,7 @@ const char* listenFailureText(ListenFailure failure) {
 } // namespace
 
 int streamListen(Stream* stream, const char* host, int port, int backlog) {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     const std::string service = std::to_string(port);
     const ListenResult result = socketCalls().listen(host, service.c_str(), backlog);
     if (result.failure != ListenFailure::None) {

@@ -79,6 +79,7 @@ WaitTimeout splitTimeout(double seconds) {
 }
 
 void streamUpdate() {
+    ASSERT_OWNING_THREAD(streamLayer().owner);
     destroyClosedStreams();
     watchOpenStreams();
     StreamLayer& layer = streamLayer();

@@ -182,7 +182,7 @@ TEST_F(ConduitBgOperationsTest, IndexesCountOnAcrossDiscoveriesAndKnownHandlesKe
         conduit.characteristicFound(session, handle);
     }
     EXPECT_EQ(session.foundHandles, (std::vector<int32_t>{0x10, 0x20, 0x30}));
-    session.endProcedure();
+    session.becomeIdle();
 
     session.pendingUuids = {uuid16(0x2A01)};
     conduit.characteristicFound(session, 0x40);

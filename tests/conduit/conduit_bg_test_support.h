@@ -6,7 +6,7 @@
 // say so themselves.
 #pragma once
 
-#include "conduit/bg/conduit_bg.h"
+#include "conduit_bg_test_peer.h"
 #include "fake_serial_port.h"
 #include "gob/gob.h"
 #include "test_log.h"
@@ -23,9 +23,9 @@ using Bytes = std::vector<uint8_t>;
 
 // A ConduitBg whose posted events are kept, whose clock is `now` and whose sleeps are
 // recorded without sleeping.
-class TestConduit : public ConduitBg {
+class TestConduit : public ConduitBgTestPeer {
 public:
-    explicit TestConduit(SerialPortSource& ports) : ConduitBg(nullptr, ports) {}
+    explicit TestConduit(SerialPortSource& ports) : ConduitBgTestPeer(nullptr, ports) {}
 
     // The bytes of every posted gob, in order.
     std::vector<Bytes> posted;
@@ -92,5 +92,8 @@ protected:
     std::shared_ptr<FakeSerial> line = std::make_shared<FakeSerial>();
     FakeSerialPortSource source{line};
     TestConduit conduit{source};
+    // The test's thread is the mux thread and the reader thread at once: it holds the
+    // conduit lock, as the operations require, and the reader's cycles take it again.
+    const LockGuard<RecursiveMutex> held{conduit.lock};
     std::size_t mark = logMark();
 };

@@ -31,7 +31,7 @@ TEST(ConduitBgThreadTest, AnOperationWakesTheWaitingReaderAndAStopClosesThePort)
 
     ASSERT_TRUE(line->waitFor([&] { return conduit.ready.load(); }));
     {
-        const std::lock_guard<std::recursive_mutex> guard(conduit.lock);
+        const LockGuard guard(conduit.lock);
         ASSERT_TRUE(conduit.startScan());
     }
     // The reader waits up to a second per read; the kick ends its wait.

@@ -26,27 +26,27 @@ std::string withIndex(const char* operation, const BleAddress& address, uint8_t 
 } // namespace
 
 std::vector<std::string> RecordingConduit::calls() {
-    const std::lock_guard<std::recursive_mutex> guard(lock);
+    const LockGuard guard(lock);
     return recorded;
 }
 
 void RecordingConduit::refuse(const std::string& operation) {
-    const std::lock_guard<std::recursive_mutex> guard(lock);
+    const LockGuard guard(lock);
     refused.insert(operation);
 }
 
 void RecordingConduit::setOnCall(std::function<void()> action) {
-    const std::lock_guard<std::recursive_mutex> guard(lock);
+    const LockGuard guard(lock);
     onCall = std::move(action);
 }
 
 void RecordingConduit::post(const Gob& gob) {
-    const std::lock_guard<std::recursive_mutex> guard(lock);
+    const LockGuard guard(lock);
     mux->postEvent(gob);
 }
 
 bool RecordingConduit::record(const std::string& operation, const std::string& line) {
-    const std::lock_guard<std::recursive_mutex> guard(lock);
+    const LockGuard guard(lock);
     recorded.push_back(line);
     if (onCall) {
         onCall();

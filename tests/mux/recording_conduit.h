@@ -21,7 +21,7 @@ std::string addressText(const BleAddress& address);
 
 class RecordingConduit final : public Conduit {
 public:
-    explicit RecordingConduit(Mux* mux) : Conduit(mux) {}
+    explicit RecordingConduit(EventSink* sink) : Conduit(sink) {}
     ~RecordingConduit() = default;
     RecordingConduit(const RecordingConduit&) = delete;
     RecordingConduit& operator=(const RecordingConduit&) = delete;

@@ -1,7 +1,7 @@
-// BgSession: ending a procedure and the two characteristic look-ups, which never insert.
+// BgSession: returning to Idle and the two characteristic look-ups, which never insert.
 #include "conduit/bg/bg_session.h"
 
-void BgSession::endProcedure() {
+void BgSession::becomeIdle() {
     state = SessionState::Idle;
     pendingUuids.clear();
     foundHandles.clear();

@@ -42,7 +42,7 @@ struct BgSession {
 
     // Returns to Idle and forgets the procedure's progress (not the services and
     // characteristics known on the connection).
-    void endProcedure();
+    void becomeIdle();
     std::optional<int32_t> charHandle(uint8_t index) const;
     std::optional<uint8_t> charIndex(int32_t handle) const;
     // Bytes of writeBuffer not yet handed to the dongle.

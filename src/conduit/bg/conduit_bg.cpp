@@ -1,10 +1,10 @@
-// ConduitBg: construction, the state word, event posting, the test seams and the
-// look-ups of connections and sessions (which never insert).
+// ConduitBg: construction, the state word, event posting, the test seams, the look-up
+// chain of the operations (which never inserts) and the one end of every procedure.
 #include "conduit/bg/conduit_bg.h"
 
+#include "conduit/bgapi/bgapi_pack.h"
 #include "gob/gob_events.h"
 #include "log/log.h"
-#include "mux/mux.h"
 
 #include <chrono>
 #include <thread>
@@ -14,10 +14,11 @@ ConduitBg* activeConduit = nullptr;
 namespace {
 
 constexpr int32_t dongleConduitKind = 1;
+constexpr uint8_t executeCancel = 0;
 
 } // namespace
 
-ConduitBg::ConduitBg(Mux* mux, SerialPortSource& ports) : Conduit(mux), ports(ports) {}
+ConduitBg::ConduitBg(EventSink* sink, SerialPortSource& ports) : Conduit(sink), ports(ports) {}
 
 ConduitBg::~ConduitBg() {
     if (activeConduit == this) {
@@ -51,6 +52,49 @@ void ConduitBg::sleepMs(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+ConduitBg::OperationTarget ConduitBg::lookUpTarget(const char* operation, OperationKind kind,
+                                                   const BleAddress& address, TargetLink link,
+                                                   uint8_t index) {
+    OperationTarget target;
+    if (!isReadyFor(operation)) {
+        target.answer = false;
+        return target;
+    }
+    const std::optional<int32_t> connection = findConnection(address);
+    if (!connection) {
+        if (kind != OperationKind::Subscription) {
+            logPrint(1, "BG conduit: in %s, can't find connection associated with address\n",
+                     operation);
+        }
+        target.answer = true;
+        return target;
+    }
+    target.connection = *connection;
+    if (link == TargetLink::Connection) {
+        return target;
+    }
+    // Past the connection, a missing link refuses a procedure and drops anything else.
+    const bool missingAnswer = kind != OperationKind::Procedure;
+    target.session = findSession(*connection);
+    if (target.session == nullptr) {
+        logPrint(1, "BG conduit: in %s, can't find session associated with connection\n",
+                 operation);
+        target.answer = missingAnswer;
+        return target;
+    }
+    if (link == TargetLink::Session) {
+        return target;
+    }
+    const std::optional<int32_t> handle = target.session->charHandle(index);
+    if (!handle) {
+        logPrint(1, "BG conduit: in %s, missing characteristic\n", operation);
+        target.answer = missingAnswer;
+        return target;
+    }
+    target.handle = *handle;
+    return target;
+}
+
 bool ConduitBg::isReadyFor(const char* operation) const {
     if (ready.load()) {
         return true;
@@ -70,4 +114,45 @@ std::optional<int32_t> ConduitBg::findConnection(const BleAddress& address) cons
 BgSession* ConduitBg::findSession(int32_t connection) {
     const auto found = sessions.find(connection);
     return found == sessions.end() ? nullptr : &found->second;
+}
+
+void ConduitBg::endProcedure(BgSession& session, ProcedureOutcome outcome) {
+    switch (outcome) {
+    case ProcedureOutcome::Failed:
+        break;
+    case ProcedureOutcome::ServicesFound:
+        for (const auto& [start, index] : session.serviceIndexByHandle) {
+            const auto uuid = session.serviceUuidByHandle.find(start);
+            if (uuid != session.serviceUuidByHandle.end()) {
+                emit(buildServiceFoundGob, session.address, static_cast<uint8_t>(index),
+                     uuid->second);
+            }
+        }
+        break;
+    case ProcedureOutcome::CharacteristicsFound:
+        for (const int32_t handle : session.foundHandles) {
+            const std::optional<uint8_t> index = session.charIndex(handle);
+            const auto uuid = session.charUuidByHandle.find(handle);
+            if (index && uuid != session.charUuidByHandle.end()) {
+                emit(buildCharacteristicFoundGob, session.address, *index, uuid->second);
+            }
+        }
+        break;
+    case ProcedureOutcome::WriteDone:
+        emit(buildWriteDoneGob, session.address);
+        break;
+    }
+    session.becomeIdle();
+}
+
+void ConduitBg::failProcedure(int32_t connection, SessionState procedure) {
+    BgSession* session = findSession(connection);
+    if (session == nullptr || session->state != procedure) {
+        return;
+    }
+    if (procedure == SessionState::LongWriting) {
+        sendCommand(BgMessage::CmdAttclientExecuteWrite, connection, executeCancel);
+    }
+    endProcedure(*session, ProcedureOutcome::Failed);
+    logPrint(1, "BG conduit: procedure failed on connection %d, session idle\n", connection);
 }

@@ -150,17 +150,9 @@ void ConduitBg::completeLookUp(BgSession& session, int32_t connection) {
     if (!session.pendingUuids.empty()) {
         session.pendingUuids.pop_back(); // the UUID just looked up, found or not
     }
-    if (lookUpNextCharacteristic(session, connection)) {
-        return;
+    if (!lookUpNextCharacteristic(session, connection)) {
+        endProcedure(session, ProcedureOutcome::CharacteristicsFound);
     }
-    for (const int32_t handle : session.foundHandles) {
-        const std::optional<uint8_t> index = session.charIndex(handle);
-        const auto uuid = session.charUuidByHandle.find(handle);
-        if (index && uuid != session.charUuidByHandle.end()) {
-            emit(buildCharacteristicFoundGob, session.address, *index, uuid->second);
-        }
-    }
-    session.endProcedure();
 }
 
 void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16_t handle) {
@@ -171,14 +163,7 @@ void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16
         logPrint(0, "\n");
         return;
     case SessionState::FindingServices:
-        for (const auto& [start, index] : session.serviceIndexByHandle) {
-            const auto uuid = session.serviceUuidByHandle.find(start);
-            if (uuid != session.serviceUuidByHandle.end()) {
-                emit(buildServiceFoundGob, session.address, static_cast<uint8_t>(index),
-                     uuid->second);
-            }
-        }
-        session.endProcedure();
+        endProcedure(session, ProcedureOutcome::ServicesFound);
         return;
     case SessionState::FindingChars:
         completeLookUp(session, connection);
@@ -193,10 +178,10 @@ void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16
         return;
     case SessionState::Writing:
     case SessionState::Executing:
-        if (session.charIndexByHandle.contains(handle)) {
-            emit(buildWriteDoneGob, session.address);
-        }
-        session.endProcedure();
+        // A completion for a handle that is no known characteristic ends the write unheard.
+        endProcedure(session, session.charIndexByHandle.contains(handle)
+                                  ? ProcedureOutcome::WriteDone
+                                  : ProcedureOutcome::Failed);
         return;
     case SessionState::WritingNoResponse:
         return;

@@ -31,6 +31,7 @@ void logAddress(const char* text, const BleAddress& address) {
 } // namespace
 
 bool ConduitBg::startScan() {
+    ASSERT_HELD(lock);
     if (!isReadyFor("startScan")) {
         return false;
     }
@@ -39,6 +40,7 @@ bool ConduitBg::startScan() {
 }
 
 bool ConduitBg::stopScan() {
+    ASSERT_HELD(lock);
     if (!isReadyFor("stopScan")) {
         return false;
     }
@@ -49,6 +51,7 @@ bool ConduitBg::stopScan() {
 bool ConduitBg::connect(const BleAddress& address, uint32_t connIntervalMin,
                         uint32_t connIntervalMax, uint32_t supervisionTimeout,
                         uint32_t slaveLatency) {
+    ASSERT_HELD(lock);
     if (!isReadyFor("connect")) {
         return false;
     }
@@ -66,6 +69,7 @@ bool ConduitBg::connect(const BleAddress& address, uint32_t connIntervalMin,
 }
 
 bool ConduitBg::disconnect(const BleAddress& address) {
+    ASSERT_HELD(lock);
     if (!isReadyFor("disconnect")) {
         return false;
     }

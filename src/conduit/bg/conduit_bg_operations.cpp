@@ -1,9 +1,9 @@
 // The operations on a live connection (discovery, read, subscriptions, RSSI) and the
 // characteristic look-ups that discovery runs. Writes are in conduit_bg_writes.cpp.
 //
-// Each operation runs on the mux thread with `lock` held by the caller. An address
-// without a connection is not a failure: it is logged and the operation returns true.
-// Nothing here inserts into a map by looking something up.
+// Each operation runs on the mux thread with `lock` held by the caller and finds its
+// target through lookUpTarget (conduit_bg.cpp), whose refusals are the same for all. An
+// address without a connection is not a failure: the operation returns true.
 #include "conduit/bg/bg_uuid.h"
 #include "conduit/bg/conduit_bg.h"
 #include "conduit/bgapi/bgapi_pack.h"
@@ -27,56 +27,42 @@ constexpr uint8_t configurationIndicate = 2;
 } // namespace
 
 bool ConduitBg::findServices(const BleAddress& address) {
-    if (!isReadyFor("findServices")) {
-        return false;
+    ASSERT_HELD(lock);
+    const OperationTarget target =
+        lookUpTarget("findServices", OperationKind::Procedure, address, TargetLink::Session);
+    if (target.answer) {
+        return *target.answer;
     }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        logPrint(1, "BG conduit: in findServices, can't find connection associated with address\n");
-        return true;
-    }
-    BgSession* session = findSession(*connection);
-    if (session == nullptr) {
-        logPrint(1, "BG conduit: in findServices, can't find session associated with connection\n");
-        return false;
-    }
-    if (session->state != SessionState::Idle) {
+    if (target.session->state != SessionState::Idle) {
         logPrint(1, "BG conduit: in findServices, session busy\n");
         return false;
     }
-    session->state = SessionState::FindingServices;
+    target.session->state = SessionState::FindingServices;
     kickReader();
-    sendCommand(BgMessage::CmdAttclientReadByGroupType, *connection, firstHandle, lastHandle,
+    sendCommand(BgMessage::CmdAttclientReadByGroupType, target.connection, firstHandle, lastHandle,
                 sizeof primaryServiceUuid, primaryServiceUuid);
     return true;
 }
 
 bool ConduitBg::findCharsAndDescs(const BleAddress& address, const std::vector<UuidRecord>& uuids) {
-    if (!isReadyFor("findCharsAndDescs")) {
-        return false;
+    ASSERT_HELD(lock);
+    const OperationTarget target =
+        lookUpTarget("findCharsAndDescs", OperationKind::Procedure, address, TargetLink::Session);
+    if (target.answer) {
+        return *target.answer;
     }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        logPrint(1, "BG conduit: in findCharsAndDescs, can't find connection associated with "
-                    "address\n");
-        return true;
-    }
-    BgSession* session = findSession(*connection);
-    if (session == nullptr) {
-        logPrint(1, "BG conduit: in findCharsAndDescs, can't find session associated with "
-                    "connection\n");
-        return false;
-    }
-    if (session->state != SessionState::Idle) {
+    BgSession& session = *target.session;
+    if (session.state != SessionState::Idle) {
+        // Unlike the other busy lines, this one names the procedure that is running.
         logPrint(1, "BG conduit: in findCharsAndDescs, session busy (%d)\n",
-                 static_cast<int>(session->state));
+                 static_cast<int>(session.state));
         return false;
     }
-    session->state = SessionState::FindingChars;
-    session->pendingUuids = uuids;
+    session.state = SessionState::FindingChars;
+    session.pendingUuids = uuids;
     kickReader();
-    if (!lookUpNextCharacteristic(*session, *connection)) {
-        session->endProcedure(); // nothing to look up
+    if (!lookUpNextCharacteristic(session, target.connection)) {
+        endProcedure(session, ProcedureOutcome::CharacteristicsFound); // nothing to look up
     }
     return true;
 }
@@ -116,38 +102,29 @@ void ConduitBg::characteristicFound(BgSession& session, int32_t handle) {
 }
 
 bool ConduitBg::read(const BleAddress& address, uint8_t index) {
-    if (!isReadyFor("read")) {
-        return false;
-    }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        logPrint(1, "BG conduit: in read, can't find connection associated with address\n");
-        return true;
-    }
-    const BgSession* session = findSession(*connection);
-    if (session == nullptr) {
-        logPrint(1, "BG conduit: in read, can't find session associated with connection\n");
-        return true;
-    }
-    const std::optional<int32_t> handle = session->charHandle(index);
-    if (!handle) {
-        logPrint(1, "BG conduit: in read, missing characteristic\n");
-        return true;
+    ASSERT_HELD(lock);
+    const OperationTarget target =
+        lookUpTarget("read", OperationKind::Command, address, TargetLink::Characteristic, index);
+    if (target.answer) {
+        return *target.answer;
     }
     kickReader();
-    sendCommand(BgMessage::CmdAttclientReadByHandle, *connection, *handle);
+    sendCommand(BgMessage::CmdAttclientReadByHandle, target.connection, target.handle);
     return true;
 }
 
 bool ConduitBg::notify(const BleAddress& address, uint8_t index) {
+    ASSERT_HELD(lock);
     return writeConfiguration("notify", address, index, configurationNotify);
 }
 
 bool ConduitBg::indicate(const BleAddress& address, uint8_t index) {
+    ASSERT_HELD(lock);
     return writeConfiguration("indicate", address, index, configurationIndicate);
 }
 
 bool ConduitBg::unsubscribe(const BleAddress& address, uint8_t index) {
+    ASSERT_HELD(lock);
     return writeConfiguration("unsubscribe", address, index, configurationOff);
 }
 
@@ -156,40 +133,26 @@ bool ConduitBg::unsubscribe(const BleAddress& address, uint8_t index) {
 // checked nor changed.
 bool ConduitBg::writeConfiguration(const char* operation, const BleAddress& address, uint8_t index,
                                    uint8_t value) {
-    if (!isReadyFor(operation)) {
-        return false;
-    }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        return true;
-    }
-    const BgSession* session = findSession(*connection);
-    if (session == nullptr) {
-        logPrint(1, "BG conduit: in %s, can't find session associated with connection\n",
-                 operation);
-        return true;
-    }
-    const std::optional<int32_t> handle = session->charHandle(index);
-    if (!handle) {
-        logPrint(1, "BG conduit: in %s, missing characteristic\n", operation);
-        return true;
+    const OperationTarget target = lookUpTarget(operation, OperationKind::Subscription, address,
+                                                TargetLink::Characteristic, index);
+    if (target.answer) {
+        return *target.answer;
     }
     const uint8_t data[] = {value, 0};
     kickReader();
-    enqueueWriteChunk(*connection, *handle + 1, data, sizeof data, WriteChunkKind::Subscription);
+    enqueueWriteChunk(target.connection, target.handle + 1, data, sizeof data,
+                      WriteChunkKind::Subscription);
     return true;
 }
 
 bool ConduitBg::getRssi(const BleAddress& address) {
-    if (!isReadyFor("getRssi")) {
-        return false;
-    }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        logPrint(1, "BG conduit: in getRssi, can't find connection associated with address\n");
-        return true;
+    ASSERT_HELD(lock);
+    const OperationTarget target =
+        lookUpTarget("getRssi", OperationKind::Command, address, TargetLink::Connection);
+    if (target.answer) {
+        return *target.answer;
     }
     kickReader();
-    sendCommand(BgMessage::CmdConnectionGetRssi, *connection);
+    sendCommand(BgMessage::CmdConnectionGetRssi, target.connection);
     return true;
 }

@@ -45,7 +45,8 @@ constexpr int payloadReadTries = 2;
 } // namespace
 
 bool ConduitBg::init() {
-    std::lock_guard guard(lock);
+    readerThread.claim();
+    const LockGuard guard(lock);
     if (activeConduit != nullptr) {
         logPrint(1, "BG conduit: already initialized\n");
         return false;
@@ -115,13 +116,14 @@ void ConduitBg::becomeReady() {
 }
 
 int ConduitBg::readCycle(uint32_t timeoutMs) {
+    ASSERT_OWNING_THREAD(readerThread);
     {
-        std::lock_guard guard(lock);
+        const LockGuard guard(lock);
         runGapStep();
     }
     std::array<uint8_t, headerSize> header{};
     const int result = serialRead(headerSize, header.data(), timeoutMs);
-    std::lock_guard guard(lock);
+    const LockGuard guard(lock);
     if (result == serialReadCancelled) {
         return 0;
     }
@@ -208,7 +210,8 @@ bool ConduitBg::payloadAccepted(const MessageDef& def, const uint8_t* payload,
 }
 
 void ConduitBg::close() {
-    std::lock_guard guard(lock);
+    ASSERT_OWNING_THREAD(readerThread);
+    const LockGuard guard(lock);
     ready.exchange(false);
     closeSerialPort();
     for (const auto& [address, connection] : connections) {

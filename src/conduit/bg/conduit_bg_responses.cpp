@@ -16,7 +16,6 @@ namespace {
 // The dongle is out of memory for the write command: send it again.
 constexpr uint16_t resultNoMemory = 0x0182;
 constexpr uint32_t noMemoryRetryMs = 20;
-constexpr uint8_t executeCancel = 0;
 
 // Logs a non-zero result; true when there was one.
 bool failed(uint16_t result, const char* message) {
@@ -135,16 +134,4 @@ void ConduitBg::onSetScanParametersResponse(const uint8_t* payload, size_t /*len
     state.exchange(conduitStateReady);
     ready.exchange(true);
     logPrint(1, "BG conduit: ready\n");
-}
-
-void ConduitBg::failProcedure(int32_t connection, SessionState procedure) {
-    BgSession* session = findSession(connection);
-    if (session == nullptr || session->state != procedure) {
-        return;
-    }
-    if (procedure == SessionState::LongWriting) {
-        sendCommand(BgMessage::CmdAttclientExecuteWrite, connection, executeCancel);
-    }
-    session->endProcedure();
-    logPrint(1, "BG conduit: procedure failed on connection %d, session idle\n", connection);
 }

@@ -29,24 +29,15 @@ constexpr uint32_t maxLongWrite = 0xFFFF;
 
 bool ConduitBg::write(const BleAddress& address, uint8_t index, const uint8_t* data,
                       uint32_t length, bool withResponse) {
-    if (!isReadyFor("write")) {
-        return false;
+    ASSERT_HELD(lock);
+    const OperationTarget target =
+        lookUpTarget("write", OperationKind::Procedure, address, TargetLink::Characteristic, index);
+    if (target.answer) {
+        return *target.answer;
     }
-    const std::optional<int32_t> connection = findConnection(address);
-    if (!connection) {
-        logPrint(1, "BG conduit: in write, can't find connection associated with address\n");
-        return true;
-    }
-    BgSession* session = findSession(*connection);
-    if (session == nullptr) {
-        logPrint(1, "BG conduit: in write, can't find session associated with connection\n");
-        return false;
-    }
-    const std::optional<int32_t> handle = session->charHandle(index);
-    if (!handle) {
-        logPrint(1, "BG conduit: in write, missing characteristic\n");
-        return false;
-    }
+    const int32_t connection = target.connection;
+    const int32_t handle = target.handle;
+    BgSession* session = target.session;
     if (session->state != SessionState::Idle) {
         logPrint(1, "BG conduit: in write, session busy\n");
         return false;
@@ -58,18 +49,18 @@ bool ConduitBg::write(const BleAddress& address, uint8_t index, const uint8_t* d
     kickReader();
     if (withResponse && length <= maxWriteChunk) {
         session->state = SessionState::Writing;
-        sendCommand(BgMessage::CmdAttclientAttributeWrite, *connection, *handle, length, data);
+        sendCommand(BgMessage::CmdAttclientAttributeWrite, connection, handle, length, data);
     } else if (withResponse) {
         session->writeBuffer.assign(data, data + length);
         session->writeOffset = 0;
         session->state = SessionState::LongWriting;
-        sendNextPrepareWrite(*connection, *handle, *session);
+        sendNextPrepareWrite(connection, handle, *session);
     } else {
         session->writeBuffer.assign(data, data + length);
         const uint32_t first = std::min(length, maxWriteChunk);
         session->writeOffset = first;
         session->state = SessionState::WritingNoResponse;
-        enqueueWriteChunk(*connection, *handle, data, first, WriteChunkKind::Chain);
+        enqueueWriteChunk(connection, handle, data, first, WriteChunkKind::Chain);
     }
     return true;
 }
@@ -111,6 +102,8 @@ void ConduitBg::advanceWriteQueue() {
     BgSession* session = findSession(head.connection);
     if (session != nullptr) {
         if (head.kind == WriteChunkKind::Subscription) {
+            // Not a procedure: a subscription write ends only itself, and the session's
+            // state is neither looked at nor changed.
             emit(buildWriteDoneGob, session->address);
         } else if (session->state == SessionState::WritingNoResponse) {
             continueChain(head, *session);
@@ -139,8 +132,7 @@ void ConduitBg::writeFinished(int32_t connection) {
     if (session == nullptr) {
         return;
     }
-    session->endProcedure();
-    emit(buildWriteDoneGob, session->address);
+    endProcedure(*session, ProcedureOutcome::WriteDone);
 }
 
 void ConduitBg::dropWaitingChunks(int32_t connection) {
