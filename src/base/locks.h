@@ -31,6 +31,15 @@ public:
             holder.store(std::this_thread::get_id());
         }
     }
+    bool try_lock() TRY_ACQUIRE(true) {
+        if (!mutex.try_lock()) {
+            return false;
+        }
+        if (depth++ == 0) {
+            holder.store(std::this_thread::get_id());
+        }
+        return true;
+    }
     void unlock() RELEASE() {
         if (--depth == 0) {
             holder.store(std::thread::id());

@@ -28,6 +28,10 @@ TEST(RecursiveMutex, HolderIsKnownThroughNestedHoldsAndOnlyToItsThread) {
         }
         EXPECT_TRUE(mutex.heldByCaller()); // the inner release keeps the outer hold
         EXPECT_FALSE(onAnotherThread([&mutex] { return mutex.heldByCaller(); }));
+        EXPECT_FALSE(onAnotherThread([&mutex] { return mutex.try_lock(); }));
+        ASSERT_TRUE(mutex.try_lock()); // the holder may take it again
+        EXPECT_TRUE(mutex.heldByCaller());
+        mutex.unlock();
     }
     EXPECT_FALSE(mutex.heldByCaller());
     EXPECT_TRUE(onAnotherThread([&mutex] {

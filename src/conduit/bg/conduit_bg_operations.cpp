@@ -2,8 +2,9 @@
 // characteristic look-ups that discovery runs. Writes are in conduit_bg_writes.cpp.
 //
 // Each operation runs on the mux thread with `lock` held by the caller and finds its
-// target through lookUpTarget (conduit_bg.cpp), whose refusals are the same for all. An
-// address without a connection is not a failure: the operation returns true.
+// target through lookUpTarget (conduit_bg.cpp), whose answer to a missing link depends
+// only on the operation's kind. An address without a connection is not a failure: the
+// operation returns true.
 #include "conduit/bg/bg_uuid.h"
 #include "conduit/bg/conduit_bg.h"
 #include "conduit/bgapi/bgapi_pack.h"
