@@ -162,7 +162,10 @@ protected:
         std::string error;
         ASSERT_TRUE(driver_->start(error)) << error;
         ASSERT_TRUE(client_.open(link_));
-        ASSERT_EQ(client_.next().row->name, "system_boot");
+        // The boot went out before anyone could open the port: the first bytes are the
+        // answer to the first command.
+        client_.send("system_hello");
+        ASSERT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
     }
 
     void TearDown() override {
@@ -184,12 +187,12 @@ protected:
     RawClient client_;
 };
 
-TEST_F(PtyScenario, ResetDropsThePortAndBootsOnANewOne) {
+TEST_F(PtyScenario, ResetDropsThePortAndComesBackOnANewOneWithNothingStale) {
     client_.send("system_reset", {0LL});
     EXPECT_TRUE(client_.hungUp());
     ASSERT_TRUE(waitForPath(link_, true));
     ASSERT_TRUE(client_.open(link_));
-    EXPECT_EQ(client_.next().row->name, "system_boot");
+    EXPECT_TRUE(client_.nextRaw(300).empty()) << "no stale boot";
     client_.send("system_hello");
     EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
 }
@@ -301,7 +304,9 @@ TEST_F(PtyScenario, UnplugAndReplug) {
     EXPECT_EQ(driver_->control("replug"), "ok\n");
     ASSERT_TRUE(waitForPath(link_, true));
     ASSERT_TRUE(client_.open(link_));
-    EXPECT_EQ(client_.next().row->name, "system_boot");
+    EXPECT_TRUE(client_.nextRaw(300).empty()) << "no stale boot";
+    client_.send("system_hello");
+    EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
 }
 
 TEST_F(PtyScenario, SilenceLeavesCommandsUnanswered) {
