@@ -361,4 +361,70 @@ TEST_F(PtyScenario, SlowResponsesStillComeInOrder) {
     EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
 }
 
+TEST_F(PtyScenario, StrayAndCutCommandsEndWithACorrectAnswerToTheNextHello) {
+    client_.send(Bytes{0x80});
+    client_.send("system_hello");
+    EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
+
+    // A cut gap_set_privacy_flags, left alone longer than the parser waits for the rest.
+    client_.send(Bytes{0x00, 0x01, 0x06});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    client_.send("system_hello");
+    client_.send("system_hello");
+    EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(client_.nextRaw(), (Bytes{0x00, 0x00, 0x00, 0x01}));
+    EXPECT_TRUE(client_.nextRaw(300).empty());
+    const std::string record = driver_->control("record");
+    EXPECT_EQ(record.find("system_reset"), std::string::npos) << record;
+}
+
+// Advertisers that fill the port quickly: every 20 ms, 31 bytes of advertising data.
+std::vector<sim::PeripheralSpec> chattyPeripherals() {
+    std::vector<sim::PeripheralSpec> out;
+    for (uint8_t i = 0; i < 24; ++i) {
+        sim::PeripheralSpec profile;
+        profile.address = {i, 0x11, 0x22, 0x33, 0x44, 0x55};
+        profile.advData = Bytes(31, static_cast<uint8_t>(0x40 + i));
+        profile.advData[0] = 30;
+        profile.advIntervalMs = 20;
+        out.push_back(profile);
+    }
+    return out;
+}
+
+TEST(PtyPort, AClientThatStopsReadingGetsWholeFramesOnly) {
+    const std::string link = "/tmp/linkrelay-sim-test-" + std::to_string(::getpid()) + "-full.tty";
+    sim::PtyDriver driver({}, chattyPeripherals(), link);
+    std::string error;
+    ASSERT_TRUE(driver.start(error)) << error;
+    RawClient client;
+    ASSERT_TRUE(client.open(link));
+    client.send("gap_set_scan_parameters", {2000LL, 2000LL, 0LL});
+    client.send("gap_discover", {2LL});
+    // About 55 KB a second against some 130 KB of pty and queue.
+    const auto full = [&driver] {
+        return driver.call(
+            [](sim::SimDevice& device, sim::SimTime) { return device.droppedFrames() > 0; });
+    };
+    for (int round = 0; round < 150 && !full(); ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(full()) << driver.control("status");
+
+    // Every frame decodes, one after the other, until the answer to a later hello.
+    client.send("gap_end_procedure");
+    client.send("system_hello");
+    int frames = 0;
+    for (; frames < 10000; ++frames) {
+        const Bytes packet = client.nextRaw();
+        ASSERT_FALSE(packet.empty()) << "no answer to the hello after " << frames << " frames";
+        const Parsed parsed = simtest::parse(packet);
+        ASSERT_EQ(parsed.error, "") << "frame " << frames;
+        if (parsed.row->name == "system_hello") {
+            break;
+        }
+    }
+    EXPECT_GT(frames, 1000);
+}
+
 } // namespace
