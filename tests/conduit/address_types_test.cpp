@@ -7,8 +7,12 @@ namespace {
 
 BleAddress numbered(uint32_t number) {
     BleAddress address;
-    address.bytes = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                     static_cast<uint8_t>(number >> 16), 0xC0, 0x00, 0x01};
+    address.bytes = {static_cast<uint8_t>(number),
+                     static_cast<uint8_t>(number >> 8),
+                     static_cast<uint8_t>(number >> 16),
+                     0xC0,
+                     0x00,
+                     0x01};
     return address;
 }
 
