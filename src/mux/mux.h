@@ -37,6 +37,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Conduit;
@@ -60,7 +61,10 @@ struct MuxClient {
 
 class Mux {
 public:
+    // `commit`: the commit the program was built from, named in the init log line; a Mux
+    // made without one (tests, tools) names none.
     Mux() = default;
+    explicit Mux(std::string commit) : buildCommit(std::move(commit)) {}
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
 
@@ -126,6 +130,8 @@ private:
     bool routeOne(const Gob& gob, MuxMessage& message);
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
     bool isInited();
+
+    const std::string buildCommit; // the build stamp, for the log
 
     bool inited = false;  // between a successful init and its close; guarded by stateLock
     std::mutex stateLock; // leaf
