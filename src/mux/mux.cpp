@@ -45,7 +45,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
     orphans.clear();
     serverSetHooks({onGobHook, onBadFrameHook, onAddHook, onRemoveHook, this});
     serverInit();
-    server = serverCreate();
+    server = serverCreate(listenAddress);
     if (server == nullptr) {
         setMessage(message, "failed to create server");
         // The closed listening stream is nobody's client: no hook for its destroy.
@@ -53,6 +53,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
+    logPrint(1, "mux: listening on %s\n", listenAddressText(listenAddress).c_str());
     const std::lock_guard<std::mutex> guard(stateLock);
     inited = true;
     logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit);

@@ -22,6 +22,8 @@
 
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "mux/gob_server.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <array>
@@ -57,6 +59,10 @@ public:
     Mux() = default;
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
+
+    // The address the next init listens on; by default 0.0.0.0:9089. Called while the
+    // Mux is closed, before its thread starts.
+    void listenOn(const ListenAddress& address) { listenAddress = address; }
 
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
     // nothing behind (the stream layer is shut down again).
@@ -114,6 +120,7 @@ private:
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
     bool isInited();
 
+    ListenAddress listenAddress{gobServerHost, gobServerPort};
     bool inited = false;  // between a successful init and its close; guarded by stateLock
     std::mutex stateLock; // leaf
     Stream* server = nullptr;
