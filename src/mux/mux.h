@@ -39,6 +39,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Conduit;
@@ -62,7 +63,10 @@ struct MuxClient {
 
 class Mux {
 public:
+    // `commit`: the commit the program was built from, named in the init log line; a Mux
+    // made without one (tests, tools) names none.
     Mux() = default;
+    explicit Mux(std::string commit) : buildCommit(std::move(commit)) {}
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
 
@@ -133,6 +137,7 @@ private:
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
     bool isInited();
 
+    const std::string buildCommit; // the build stamp, for the log
     ListenAddress listenAddress{gobServerHost, gobServerPort};
     bool inited = false;  // between a successful init and its close; guarded by stateLock
     std::mutex stateLock; // leaf

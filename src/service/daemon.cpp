@@ -1,7 +1,7 @@
 // The Daemon's life cycle: starting and joining its two worker threads.
 #include "service/daemon.h"
 
-#include "conduit/serial_source.h"
+#include "service/serial_source_choice.h"
 #include "service/service_options.h"
 #include "service/worker_loops.h"
 
