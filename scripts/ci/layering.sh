@@ -5,6 +5,7 @@
 #   conduit/bg -> conduit/bgapi, conduit/serial, gob, log, base   (never mux or service)
 #   net, log -> base
 # conduit/serial may use sim/: the simulated dongle is a port source like the real ports.
+# The build stamp (service/build_info.h, library linkrelay_commit) is for every program.
 # Fails, naming each file and include, when a lower layer includes a higher one.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -49,7 +50,7 @@ check src/mux all mux/ conduit/conduit.h conduit/event_sink.h gob/ net/ log/ bas
 check src/service all service/ mux/ conduit/ gob/ net/ log/ base/
 check sim all sim/
 check client all client/ gob/
-check tools all tools/ client/ gob/
+check tools all tools/ client/ gob/ service/build_info.h
 
 if [ $broken != 0 ]; then
     exit 1

@@ -50,7 +50,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverSetHooks({});
         return 1;
     }
-    server = serverCreate();
+    server = serverCreate(listenAddress);
     if (server == nullptr) {
         setMessage(message, "failed to create server");
         // The closed listening stream is nobody's client: no hook for its destroy.
@@ -58,6 +58,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
+    logPrint(1, "mux: listening on %s\n", listenAddressText(listenAddress).c_str());
     const LockGuard guard(stateLock);
     inited = true;
     logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());

@@ -32,6 +32,8 @@
 #include "conduit/event_sink.h"
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "mux/gob_server.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <array>
@@ -71,6 +73,10 @@ public:
     explicit Mux(std::string commit) : buildCommit(std::move(commit)) {}
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
+
+    // The address the next init listens on; by default 0.0.0.0:9089. Called while the
+    // Mux is closed, before its thread starts.
+    void listenOn(const ListenAddress& address) { listenAddress = address; }
 
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
     // nothing behind (the stream layer is shut down again). The calling thread becomes
@@ -139,7 +145,7 @@ private:
     bool isInited() EXCLUDES(stateLock);
 
     const std::string buildCommit; // the build stamp, for the log
-
+    ListenAddress listenAddress{gobServerHost, gobServerPort};
     ThreadOwner muxThread;                     // the thread that last ran init or openWithoutServer
     Mutex stateLock;                           // leaf
     bool inited GUARDED_BY(stateLock) = false; // between a successful init and its close

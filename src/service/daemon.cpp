@@ -7,7 +7,9 @@
 
 #include <utility>
 
-Daemon::Daemon() : Daemon(makeSerialPortSource(serviceOptions())) {}
+Daemon::Daemon() : Daemon(makeSerialPortSource(serviceOptions())) {
+    mux.listenOn(serviceOptions().listen);
+}
 
 Daemon::Daemon(std::unique_ptr<SerialPortSource> portSource)
     : ports(std::move(portSource)), conduit(&mux, *ports) {}

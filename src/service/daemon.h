@@ -28,7 +28,8 @@
 
 class Daemon {
 public:
-    // The port source chosen by the process's options (serviceOptions()).
+    // The port source and listening address chosen by the process's options
+    // (serviceOptions()).
     Daemon();
     explicit Daemon(std::unique_ptr<SerialPortSource> portSource);
     ~Daemon();

@@ -33,6 +33,7 @@
 #pragma once
 
 #include "base/thread_check.h"
+#include "conduit/bg/address_types.h"
 #include "conduit/bg/bg_session.h"
 #include "conduit/bg/gap_queue.h"
 #include "conduit/bgapi/bgapi_table.h"
@@ -244,7 +245,11 @@ private:
     std::list<GapOp> gapOps GUARDED_BY(lock);  // the GAP queue; only its head runs
     uint32_t silentMs GUARDED_BY(lock) = 0;    // read timeouts since the last message
     uint32_t lastHelloMs GUARDED_BY(lock) = 0; // silentMs when system_hello was last sent
-    SerialPortSource& ports;                   // where the dongle's port is found and opened
+    // The address type each device advertised with (gap_scan_response), for the type
+    // gap_connect_direct names: a device with a random address answers only a connect
+    // that says so. A device never seen in a scan is connected as public.
+    AddressTypes addressTypes GUARDED_BY(lock);
+    SerialPortSource& ports; // where the dongle's port is found and opened
 };
 
 // The conduit that init has opened, or null (under its `lock`).
