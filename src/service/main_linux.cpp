@@ -5,6 +5,7 @@
 // signals are blocked in every thread and taken synchronously here with sigtimedwait, so
 // no work happens in a signal handler.
 #include "log/log.h"
+#include "service/descriptor_limit.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
 
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     }
     setServiceOptions(options);
     logOpen();
+    raiseDescriptorLimit();
     logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
     dispatchService();
     logClose();
