@@ -27,6 +27,7 @@
 #pragma once
 
 #include "gob/gob.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <cstddef>
@@ -46,8 +47,10 @@ struct GobServerHooks {
     void* context = nullptr;
 };
 
-// The TCP port and backlog on which the service listens, on every IPv4 interface.
+// The TCP port and backlog on which the service listens; by default on every IPv4
+// interface.
 constexpr int gobServerPort = 9089;
+constexpr const char* gobServerHost = "0.0.0.0";
 constexpr int gobServerBacklog = 511;
 // Room for an error text and its terminating zero.
 constexpr std::size_t gobServerTextSize = 256;
@@ -74,9 +77,9 @@ void serverSetHooks(const GobServerHooks& hooks);
 // leaves nothing to close.
 int serverInit(char* text);
 
-// A new stream listening on 0.0.0.0:9089, or null when listening failed (the stream has
+// A new stream listening on `address`, or null when listening failed (the stream has
 // reported an Error, which is recorded, and is closed).
-Stream* serverCreate();
+Stream* serverCreate(const ListenAddress& address);
 
 // The work step's share (mux thread, outside the stream layer's update): dispatches the
 // gobs held back by the fairness bound and drops the clients whose begun frame is late.

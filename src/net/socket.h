@@ -78,3 +78,9 @@ int socketLocalPort(SocketHandle socket);
 // How many descriptors the process may hold open (the soft RLIMIT_NOFILE on Linux; on
 // Windows sockets are bounded by memory only, so the largest int).
 int socketDescriptorLimit();
+
+// Resolves the host name `host` to its first IPv4 address, in dotted decimal. False with
+// the resolver's text in `error` when it has none. Not part of the table: it is used
+// once, when the program reads its options, before the stream layer starts (on Windows
+// it starts and stops Winsock itself).
+bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error);

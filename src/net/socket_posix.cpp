@@ -10,6 +10,7 @@
 // Threads: called from the thread that owns the stream layer only.
 #include "net/socket.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -144,4 +145,22 @@ int socketDescriptorLimit() {
         return INT_MAX;
     }
     return static_cast<int>(limit.rlim_cur);
+}
+
+bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    const int resolved = ::getaddrinfo(host.c_str(), nullptr, &hints, &addresses);
+    if (resolved != 0) {
+        error = socketErrorText(resolved == EAI_SYSTEM ? errno : resolved);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(addresses->ai_addr);
+    ::inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text);
+    ::freeaddrinfo(addresses);
+    address = text;
+    return true;
 }

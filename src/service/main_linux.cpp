@@ -6,6 +6,7 @@
 // no work happens in a signal handler. The main thread sleeps until a signal comes: the
 // service thread sends it SIGTERM when it ends (the stop then finds no service to stop).
 #include "log/log.h"
+#include "service/build_info.h"
 #include "service/descriptor_limit.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
@@ -70,6 +71,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(serviceUsage(false).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s\n", versionLine().c_str());
         return 0;
     }
     setServiceOptions(options);
