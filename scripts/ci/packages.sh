@@ -19,7 +19,7 @@ files=(
     /usr/bin/linkrelay
     /usr/bin/linkrelay-cli
     /usr/bin/linkrelay-sim
-    /lib/systemd/system/$unit
+    "/lib/systemd/system/$unit"
     /lib/udev/rules.d/60-linkrelay-dongle.rules
     /usr/share/doc/linkrelay/README.md
     /usr/share/doc/linkrelay/copyright
