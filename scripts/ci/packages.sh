@@ -10,6 +10,8 @@
 # Windows leg's build/mingw ($LINKRELAY_MINGW_BUILD), so the leg adds no second build.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/wine/wine-ci-env.sh
+wine_fixed_layout_or_exec "$0" "$@"
 version=$(sed -n 's/^project(linkrelay VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 deb=build/packages/linkrelay_${version}_${arch}.deb
@@ -114,7 +116,6 @@ scripts/package.sh deb
 check_deb
 
 LINKRELAY_MINGW_BUILD=${LINKRELAY_MINGW_BUILD:-build/mingw} scripts/package.sh windows
-source scripts/wine/wine-ci-env.sh
 source scripts/wine/installer-checks.sh
 trap wine_env_shutdown EXIT
 wine_env_init
