@@ -96,19 +96,25 @@ void LogFiles::retry() {
         failedAt = now;
         return;
     }
-    failing = false;
-    announce("log: writing the log file again: " + currentPath +
-             "; the lines since the failure are in standard error only\n");
+    // The file copy is back once the file has taken a line: this one, to both outputs.
+    const std::string line = stampedLine("log: writing the log file again: " + currentPath +
+                                         "; the lines since the failure are in standard "
+                                         "error only\n");
+    if (write(line.data(), line.size())) {
+        failing = false;
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    }
 }
 
-void LogFiles::write(const char* text, std::size_t length) {
+bool LogFiles::write(const char* text, std::size_t length) {
     if (file == nullptr) {
-        return;
+        return false;
     }
     errno = 0;
     if (std::fwrite(text, 1, length, file) != length || std::fflush(file) != 0) {
         fail("write", currentPath, errno);
-        return;
+        return false;
     }
     wroteToFile = true;
     fileBytes += length;
@@ -116,6 +122,7 @@ void LogFiles::write(const char* text, std::size_t length) {
         const auto lineEnds = static_cast<uint64_t>(std::count(text, text + length, '\n'));
         fileBytes += lineEnds * static_cast<uint64_t>(lineEndBytesOnDisk() - 1);
     }
+    return true;
 }
 
 void LogFiles::fail(const char* action, const std::string& name, int error) {
@@ -138,11 +145,4 @@ void LogFiles::fail(const char* action, const std::string& name, int error) {
                                          "; the log goes on in standard error only" + retry + "\n");
     std::fwrite(note.data(), 1, note.size(), stderr);
     std::fflush(stderr);
-}
-
-void LogFiles::announce(const std::string& text) {
-    const std::string line = stampedLine(text);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-    write(line.data(), line.size());
 }

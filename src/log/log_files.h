@@ -11,8 +11,9 @@
 // goes on with every entry. The failure is noted once on standard error. At the first line
 // begun `retrySeconds` after the failure (or after the last failed try) a new file is
 // tried: the next number of the start, or the same name again when this process wrote
-// nothing into the failed file (so a full disk does not gather empty files). When the try
-// succeeds, a line in both outputs says so.
+// nothing into the failed file (so a full disk does not gather empty files). The try
+// succeeds when the file takes a line saying so, which then goes to standard error too;
+// a failed try is not noted again.
 //
 // Threads: not thread-safe; the log calls it with its lock held.
 #pragma once
@@ -42,8 +43,9 @@ public:
     // Called before each entry: at a line start, begins a new file when the current one
     // has passed the per-file bound, or tries again after a failure when it is time.
     void beforeEntry(bool atLineStart);
-    // Writes the entry to the current file and flushes it; a failure stops the file copy.
-    void write(const char* text, std::size_t length);
+    // Writes the entry to the current file and flushes it; false when there is no file or
+    // the write failed, which stops the file copy.
+    bool write(const char* text, std::size_t length);
 
     // The path of the current file; empty when there is none.
     const std::string& path() const { return currentPath; }
@@ -55,8 +57,6 @@ private:
     void retry();
     // Stops the file copy after a failure to `action` the file `name` with `error`.
     void fail(const char* action, const std::string& name, int error);
-    // One stamped line to both outputs.
-    void announce(const std::string& text);
 
     LogBounds bounds = logDefaultBounds;
     std::string folder;       // the log folder; empty when there is none
