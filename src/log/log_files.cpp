@@ -30,7 +30,7 @@ void LogFiles::open(const std::string& logFolder, int64_t now) {
         return;
     }
     if (!begin()) {
-        fail("open", logFileName(start, sequence), errno);
+        fail("open", joinPath(folder, logFileName(start, sequence)), errno);
     }
 }
 
@@ -79,7 +79,7 @@ void LogFiles::rotate() {
     currentPath.clear();
     ++sequence;
     if (!begin()) {
-        fail("open", logFileName(start, sequence), errno);
+        fail("open", joinPath(folder, logFileName(start, sequence)), errno);
     }
 }
 
@@ -125,7 +125,7 @@ bool LogFiles::write(const char* text, std::size_t length) {
     return true;
 }
 
-void LogFiles::fail(const char* action, const std::string& name, int error) {
+void LogFiles::fail(const char* action, const std::string& path, int error) {
     if (file != nullptr) {
         std::fclose(file);
     }
@@ -140,7 +140,7 @@ void LogFiles::fail(const char* action, const std::string& name, int error) {
                                   ? std::string("")
                                   : "; a new file is tried " + std::to_string(bounds.retrySeconds) +
                                         " s after the failure";
-    const std::string note = stampedLine("log: cannot " + std::string(action) + " " + name + ": " +
+    const std::string note = stampedLine("log: cannot " + std::string(action) + " " + path + ": " +
                                          std::strerror(error) +
                                          "; the log goes on in standard error only" + retry + "\n");
     std::fwrite(note.data(), 1, note.size(), stderr);

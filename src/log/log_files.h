@@ -55,8 +55,8 @@ private:
     bool begin();
     void rotate();
     void retry();
-    // Stops the file copy after a failure to `action` the file `name` with `error`.
-    void fail(const char* action, const std::string& name, int error);
+    // Stops the file copy after a failure to `action` the file at `path` with `error`.
+    void fail(const char* action, const std::string& path, int error);
 
     LogBounds bounds = logDefaultBounds;
     std::string folder;       // the log folder; empty when there is none
