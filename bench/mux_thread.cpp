@@ -15,6 +15,7 @@ MuxThread::MuxThread()
 
 MuxThread::~MuxThread() {
     stop = true;
+    mux.wake();
     thread.join();
 }
 

@@ -131,25 +131,30 @@ void serverSetHooks(const GobServerHooks& hooks) {
     server().hooks = hooks;
 }
 
-int serverInit() {
+int serverInit(char* text) {
     GobServerState& state = server();
-    state.sendScratch = std::make_unique<GobFramer>();
     setPanicHandler(onPanic);
     state.serverErrorText[0] = '\0';
     state.streamFailed = false;
     state.panicked = false;
-    streamInit();
+    const int error = streamInit();
+    if (error != 0) {
+        std::snprintf(text, gobServerTextSize, "%s",
+                      streamErrorText("could not create wake-up signal", error).c_str());
+        return -1;
+    }
+    state.sendScratch = std::make_unique<GobFramer>();
     state.clientStreams.clear();
     state.clientStreams.reserve(initialClientRoom);
     return 0;
 }
 
-Stream* serverCreate() {
+Stream* serverCreate(const ListenAddress& address) {
     Stream* listening = newStream();
     addListener(listening, StreamEventType::Accept, onAccept);
     addListener(listening, StreamEventType::Error, onError);
     addListener(listening, StreamEventType::Destroy, onDestroy);
-    if (streamListen(listening, "0.0.0.0", gobServerPort, gobServerBacklog) != 0) {
+    if (streamListen(listening, address.host.c_str(), address.port, gobServerBacklog) != 0) {
         return nullptr;
     }
     return listening;

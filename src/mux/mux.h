@@ -6,14 +6,18 @@
 // - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
 //   layer's update, addClient, removeClient, dispatch and the other client operations.
 //   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
-//   `failed`, `failure`, `orphans` and `updateTimeoutMs`.
-// - Any thread may call postEvent; the conduit calls it with its own lock held.
+//   `failed`, `failure` and `orphans`.
+// - Any thread may call postEvent (the conduit calls it with its own lock held) and wake.
+//   Both wake the mux thread: it sleeps in the stream layer's update until a socket is
+//   ready or it is woken, and between failed inits in restAfterFailedInit.
 //
 // Locks, always taken in this order, never the other way round:
 // 1. the conduit lock (`conduit->lock`): held by the mux thread around every conduit call;
 // 2. `eventLock` (recursive): guards `events` and is held around every write into a
 //    client's outbox. The mux thread never waits for the conduit lock while it holds it;
 // 3. `stateLock`: guards `inited`; a leaf (only the log lock may be taken under it).
+// `restLock` guards nothing but the rest after a failed init; wake takes it alone, and
+// the stream layer's wake-up lock is a leaf of its own.
 //
 // Ownership: the Mux owns its client records and their outboxes, the queued events and
 // the listening stream's identity; the stream layer owns the streams; the conduit is not
@@ -22,15 +26,20 @@
 
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "mux/gob_server.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Conduit;
@@ -54,15 +63,23 @@ struct MuxClient {
 
 class Mux {
 public:
+    // `commit`: the commit the program was built from, named in the init log line; a Mux
+    // made without one (tests, tools) names none.
     Mux() = default;
+    explicit Mux(std::string commit) : buildCommit(std::move(commit)) {}
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
+
+    // The address the next init listens on; by default 0.0.0.0:9089. Called while the
+    // Mux is closed, before its thread starts.
+    void listenOn(const ListenAddress& address) { listenAddress = address; }
 
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
     // nothing behind (the stream layer is shut down again).
     int init(Conduit* conduit, MuxMessage& message);
-    // One work step: flush outboxes, route events, wait at most 1 ms for the streams.
-    // 0, or -1 with the reason in `message` when the Mux must be restarted.
+    // One work step: flush outboxes, route events, then one update of the streams, which
+    // waits until there is work: a socket ready, an event posted or a wake. 0, or -1 with
+    // the reason in `message` when the Mux must be restarted.
     int work(MuxMessage& message);
     // Drops every client, releasing what they held on the conduit, and stops listening.
     void close();
@@ -71,8 +88,14 @@ public:
     // so that the registry, dispatch and routing can be driven directly (tests).
     void openWithoutServer(Conduit* backend);
 
-    // Any thread: queues a copy of the gob for routing; dropped while not inited.
+    // Any thread: queues a copy of the gob for routing and wakes the mux thread; dropped
+    // while not inited.
     void postEvent(const Gob& gob);
+    // Any thread: wakes the mux thread wherever it waits (the work step's update, the rest
+    // after a failed init), so that it looks at its stop condition again.
+    void wake();
+    // Mux thread: waits `milliseconds`, or less once `stopping` holds after a wake.
+    void restAfterFailedInit(int milliseconds, const std::function<bool()>& stopping);
 
     // Mux thread, from the GobServer hooks.
     void addClient(Stream* stream);
@@ -114,16 +137,19 @@ private:
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
     bool isInited();
 
+    const std::string buildCommit; // the build stamp, for the log
+    ListenAddress listenAddress{gobServerHost, gobServerPort};
     bool inited = false;  // between a successful init and its close; guarded by stateLock
     std::mutex stateLock; // leaf
     Stream* server = nullptr;
     std::vector<MuxClient> clients;
     std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
     Conduit* conduit = nullptr;
-    std::list<Gob> events;           // posted, not yet routed; oldest first
-    std::recursive_mutex eventLock;  // guards `events` and every outbox write
-    bool failed = false;             // the server failed during this work step
-    std::string failure;             // the text of that failure
-    int updateTimeoutMs = 0;         // the stream layer's update timeout as last set
-    std::vector<BleAddress> orphans; // connected for nobody; disconnected after routing
+    std::list<Gob> events;            // posted, not yet routed; oldest first
+    std::recursive_mutex eventLock;   // guards `events` and every outbox write
+    bool failed = false;              // the server failed during this work step
+    std::string failure;              // the text of that failure
+    std::vector<BleAddress> orphans;  // connected for nobody; disconnected after routing
+    std::mutex restLock;              // for restWake; taken alone
+    std::condition_variable restWake; // notified by wake
 };

@@ -1,7 +1,6 @@
 // The simulated dongle's port source (--simulate): its port, and a reset's
 // re-enumeration seen as open failing and then succeeding.
-#include "conduit/serial_source.h"
-#include "conduit/simulated_source.h"
+#include "conduit/serial/simulated_source.h"
 
 #include <gtest/gtest.h>
 
@@ -48,9 +47,7 @@ Bytes readBytes(SerialPort& port, size_t count) {
 }
 
 std::unique_ptr<SerialPortSource> simulatedSource() {
-    ServiceOptions options;
-    options.simulate = true;
-    return makeSerialPortSource(options);
+    return std::make_unique<SimulatedPortSource>();
 }
 
 TEST(SimulatedSource, FindsOpensAndTalksBgapi) {
