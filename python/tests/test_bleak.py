@@ -139,6 +139,8 @@ async def test_two_clients_on_two_devices_in_one_program(service):
         async with BleakClient(THERMO, backend=BleakClientLinkrelay, **endpoint(service)) as client:
             return [await client.read_gatt_char(BATTERY_LEVEL) for _ in range(count)]
 
+    # Thermo 7 has a random address: the service connects it as a scan saw it.
+    assert await BleakScanner.find_device_by_address(THERMO, timeout=10, backend=BleakScannerLinkrelay, **endpoint(service))
     (location, heart), levels = await asyncio.gather(heart_rates(2), battery_levels(5))
     assert location == b"\x01"
     assert all(v[0] == 0 and 60 < v[1] < 90 for v in heart)

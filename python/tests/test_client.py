@@ -143,6 +143,8 @@ async def test_writes_short_and_long_with_and_without_response(service):
 
 async def test_time_outs(service):
     async with service.client(timeout=2) as client:
+        # Thermo 7 has a random address: the service connects it as the scan saw it.
+        await scan_until(client, [THERMO])
         device = await client.connect(THERMO)
         # No characteristic found: the service sends nothing.
         with pytest.raises(linkrelay.Timeout, match="characteristics"):
@@ -185,6 +187,7 @@ async def test_events_of_other_clients_devices_stay_out(service):
 
 async def test_refused_request_closes_only_that_session(service):
     async with service.client() as bystander:
+        await scan_until(bystander, [THERMO])
         device = await bystander.connect(THERMO)
         async with service.client() as client:
             echo = await client.connect(ECHO)

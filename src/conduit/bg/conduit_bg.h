@@ -24,6 +24,7 @@
 // port source are not owned and outlive the conduit.
 #pragma once
 
+#include "conduit/bg/address_types.h"
 #include "conduit/bg/bg_session.h"
 #include "conduit/bg/gap_queue.h"
 #include "conduit/bgapi/bgapi_table.h"
@@ -126,6 +127,10 @@ public:
     std::list<GapOp> gapOps;                          // the GAP queue; only its head runs
     uint32_t silentMs = 0;                            // read timeouts since the last message
     uint32_t lastHelloMs = 0;                         // silentMs when system_hello was last sent
+    // The address type each device advertised with (gap_scan_response), for the type
+    // gap_connect_direct names: a device with a random address answers only a connect
+    // that says so. A device never seen in a scan is connected as public.
+    AddressTypes addressTypes;
 
 protected:
     // Seams for tests: where events go, the clock of the connect time limit (whole

@@ -253,6 +253,7 @@ void ConduitBg::onScanResponse(const uint8_t* payload, size_t length) {
     constexpr size_t dataOffset = 11;
     const int8_t rssi = bgI8(payload);
     const BleAddress sender = addressAt(payload + 2);
+    addressTypes.seen(sender, payload[8]);
     // Data longer than what arrived is cut to what arrived.
     const size_t dataLength = std::min<size_t>(payload[10], length - dataOffset);
     emit(buildScanResultGob, sender, payload + dataOffset, static_cast<uint32_t>(dataLength), rssi);

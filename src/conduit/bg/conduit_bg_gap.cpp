@@ -18,7 +18,6 @@ namespace {
 
 // gap_discover mode: observation, every advertising device is reported.
 constexpr uint8_t discoverObservation = 2;
-constexpr uint8_t publicAddress = 0;
 // GobDisconnected reason for an address that had no connection.
 constexpr uint8_t reasonNoConnection = 0;
 
@@ -116,9 +115,9 @@ void ConduitBg::startGapHead() {
         return;
     case GapOpType::Connect:
         logAddress("BG conduit: GAP op connecting to address: ", head.address);
-        sendCommand(BgMessage::CmdGapConnectDirect, head.address.bytes.data(), publicAddress,
-                    head.connIntervalMin, head.connIntervalMax, head.supervisionTimeout,
-                    head.slaveLatency);
+        sendCommand(BgMessage::CmdGapConnectDirect, head.address.bytes.data(),
+                    addressTypes.typeOf(head.address), head.connIntervalMin, head.connIntervalMax,
+                    head.supervisionTimeout, head.slaveLatency);
         head.started = true;
         head.startTime = clockSeconds();
         return;
