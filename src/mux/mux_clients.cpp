@@ -154,3 +154,10 @@ void Mux::badFrame(Stream* stream) {
         dropClient(*client, "invalid gob received");
     }
 }
+
+void Mux::stalledFrame(Stream* stream) {
+    MuxClient* client = findClient(stream);
+    if (client != nullptr) {
+        dropClient(*client, "frame not completed in time");
+    }
+}
