@@ -41,10 +41,10 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -110,6 +110,8 @@ public:
     void removeStream(Stream* stream);
     void dispatch(Stream* stream, Gob& gob) EXCLUDES(eventLock);
     void badFrame(Stream* stream);
+    // The client began a frame and did not complete it in time: it is dropped.
+    void stalledFrame(Stream* stream);
     // Records a failure of the server itself, which fails the current work step.
     void fail(const char* text);
 
@@ -127,7 +129,7 @@ public:
 
     // For inspection on the mux thread (tests).
     const std::vector<MuxClient>& clientRecords() const { return clients; }
-    const std::map<Stream*, int>& clientPositions() const { return clientIndex; }
+    const std::unordered_map<Stream*, int>& clientPositions() const { return clientIndex; }
 
 private:
     void flushOutboxes() REQUIRES(eventLock);
@@ -151,7 +153,7 @@ private:
     bool inited GUARDED_BY(stateLock) = false; // between a successful init and its close
     Stream* server = nullptr;
     std::vector<MuxClient> clients;
-    std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
+    std::unordered_map<Stream*, int> clientIndex; // position of each client's record
     Conduit* conduit = nullptr;
     // Guards `events` and, by rule, every outbox write (MuxClient cannot name it for the
     // analysis). Recursive, so that a post from inside routing cannot deadlock; the

@@ -30,6 +30,18 @@ void setUpdateTimeout(double seconds) {
     streamLayer().updateTimeout = seconds;
 }
 
+void setAcceptRest(double seconds) {
+    streamLayer().acceptRest = seconds;
+}
+
+void streamHoldInput(Stream* stream, bool hold) {
+    if (hold) {
+        stream->flags |= StreamFlag::Held;
+    } else {
+        stream->flags &= ~StreamFlag::Held;
+    }
+}
+
 Stream* newStream() {
     ASSERT_OWNING_THREAD(streamLayer().owner);
     StreamLayer& layer = streamLayer();

@@ -3,9 +3,11 @@
 // The main thread plays the part of the service dispatcher: it runs the service steps on
 // a service thread of their own and turns SIGTERM and SIGINT into the stop control. The
 // signals are blocked in every thread and taken synchronously here with sigtimedwait, so
-// no work happens in a signal handler.
+// no work happens in a signal handler. The main thread sleeps until a signal comes: the
+// service thread sends it SIGTERM when it ends (the stop then finds no service to stop).
 #include "log/log.h"
 #include "service/build_info.h"
+#include "service/descriptor_limit.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
 
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -32,16 +35,19 @@ sigset_t blockStopSignals() {
 void dispatchService() {
     const sigset_t signals = blockStopSignals();
     std::atomic<bool> serviceEnded{false};
-    std::thread service([&serviceEnded] {
+    const pthread_t mainThread = pthread_self();
+    std::thread service([&serviceEnded, mainThread] {
         serviceMainSteps();
         serviceEnded.store(true);
+        // Ends the wait below, which otherwise lasts until a signal comes.
+        pthread_kill(mainThread, SIGTERM);
     });
     // A signal that comes before the service has its stop event is kept and delivered
-    // once the event exists, instead of being lost.
+    // once the event exists, instead of being lost: retried every 100 ms while pending.
     bool stopPending = false;
     const timespec slice{0, 100L * 1000 * 1000};
     while (!serviceEnded.load()) {
-        const int received = sigtimedwait(&signals, nullptr, &slice);
+        const int received = sigtimedwait(&signals, nullptr, stopPending ? &slice : nullptr);
         if (received == SIGTERM || received == SIGINT) {
             stopPending = true;
         }
@@ -73,6 +79,7 @@ int main(int argc, char** argv) {
     }
     setServiceOptions(options);
     logOpen();
+    raiseDescriptorLimit();
     logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
     dispatchService();
     logClose();
