@@ -79,6 +79,9 @@ void SimDevice::receive(std::span<const uint8_t> bytes, SimTime now) {
 void SimDevice::handlePacket(const Bytes& packet, SimTime now) {
     const MessageRow* row = messageTable().find(MessageKind::Command, packet[2], packet[3]);
     record_.push_back({now, packet, row != nullptr ? row->name : std::string()});
+    if (config_.recordLimit != 0 && record_.size() > config_.recordLimit) {
+        record_.pop_front();
+    }
     if (silent_) {
         return;
     }

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,6 +38,7 @@ struct SimConfig {
     bool refuseConnectWhileDiscovering = false; // answer a connect during discovery with 0x0181
     bool confirmIndications = false;            // indications of type 5, answered by the host
     uint32_t seed = 1;                          // RSSI variation and garbage bytes
+    size_t recordLimit = 10000;                 // the newest commands recorded; 0 keeps all
     Address address{0x01, 0x00, 0x5E, 0x07, 0x80, 0x00};
 };
 
@@ -114,7 +116,7 @@ public:
     void addPeripheral(PeripheralSpec profile);
 
     // Inspection.
-    const std::vector<RecordedCommand>& record() const { return record_; }
+    const std::deque<RecordedCommand>& record() const { return record_; }
     void clearRecord() { record_.clear(); }
     bool present() const { return present_; }
     bool silent() const { return silent_; }
@@ -210,7 +212,7 @@ private:
     std::vector<Timer> timers_; // a heap ordered by time, then by order of scheduling
     uint64_t timerSeq_ = 0;
     PacketFramer framer_{0xF8};
-    std::vector<RecordedCommand> record_;
+    std::deque<RecordedCommand> record_; // at most config_.recordLimit, oldest first
     std::minstd_rand random_;
 
     bool present_ = false;
