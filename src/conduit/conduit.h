@@ -8,7 +8,7 @@
 // Threads and locks: `lock` is the conduit lock. The Mux holds it around every call it
 // makes (mux thread); the conduit's reader thread holds it while it handles the dongle
 // and posts events. Operations run with the lock held and never take it again. getType
-// and getState need no lock. Lock order, everywhere: the conduit lock first, then the
+// and getState need no lock; `requester` is under it. Lock order, everywhere: the conduit lock first, then the
 // Mux's eventLock; Mux::postEvent never calls back into the conduit.
 //
 // Ownership: `mux` is set once by the constructor and never owned. The concrete conduit
@@ -65,8 +65,17 @@ public:
     // Slot 13: GobRssi.
     virtual bool getRssi(const BleAddress& address) = 0;
 
+    // Removes what a client that has left still has queued: its GAP operations not yet
+    // started and its requests waiting for a busy device. Work already started ends
+    // normally.
+    virtual void forgetRequester(uint64_t client) { static_cast<void>(client); }
+
     std::recursive_mutex lock; // the conduit lock
     Mux* const mux;            // the sink for events; not owned
+    // The client the operation being called is for, as the Mux numbers its clients; 0 for
+    // the service's own calls (releasing what a client held, orphans). Set by the Mux
+    // around each request, under `lock`; queued work keeps it.
+    uint64_t requester = 0;
 
 protected:
     ~Conduit() = default;

@@ -5,6 +5,7 @@
 //   conduit_bg_operations.cpp  the attribute operations and characteristic look-ups
 //   conduit_bg_writes.cpp      write procedures and the process-wide write queue
 //   conduit_bg_gap.cpp         the GAP operations and the GAP queue's step
+//   conduit_bg_waiting.cpp     requests waiting for a busy session, clients that leave
 //   conduit_bg_dispatch.cpp    which handler runs for which received message
 //   conduit_bg_responses.cpp   handlers of the dongle's responses
 //   conduit_bg_events.cpp      handlers of the dongle's events
@@ -68,6 +69,7 @@ public:
     bool indicate(const BleAddress& address, uint8_t index) override;
     bool unsubscribe(const BleAddress& address, uint8_t index) override;
     bool getRssi(const BleAddress& address) override;
+    void forgetRequester(uint64_t client) override;
 
     // Stores the state word and posts a GobStatus with it.
     void setState(int32_t value);
@@ -91,6 +93,11 @@ public:
     // Removes the head when it is a started operation of `type`; for Connect and
     // Disconnect only when it is for `address`. True when it did.
     bool completeGapOp(GapOpType type, const BleAddress* address = nullptr);
+
+    // --- Waiting requests (under `lock`) ------------------------------------------------
+    // Starts the waiting requests of every Idle session, oldest first, until each session
+    // is busy again or has none left. The reader runs it after every handled message.
+    void startWaitingRequests();
 
     // --- Procedures (under `lock`) ------------------------------------------------------
     // Sends attclient_read_by_type for the UUID at the back of pendingUuids; false when
@@ -140,7 +147,16 @@ private:
 
     // True when ready; otherwise logs the operation's not-ready line.
     bool isReadyFor(const char* operation) const;
-    bool queueGapOp(const GapOp& op);
+    // Queues `op` for the current requester: false, refused, when that client has
+    // maxGapOpsPerClient operations queued already.
+    bool queueGapOp(GapOp op);
+    // True when a Connect for `address` is queued or running.
+    bool connectQueuedFor(const BleAddress& address) const;
+    // Queues a request for a busy session: true, or false (refused) when
+    // maxWaitingPerDevice requests wait already.
+    bool waitForIdle(BgSession& session, WaitingRequest request);
+    // Runs one waiting request as its client's call.
+    void startWaiting(const BleAddress& address, const WaitingRequest& request);
     void startGapHead();
     bool writeConfiguration(const char* operation, const BleAddress& address, uint8_t index,
                             uint8_t value);

@@ -11,6 +11,7 @@
 #include "log/log.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -42,7 +43,9 @@ bool ConduitBg::findServices(const BleAddress& address) {
     }
     if (session->state != SessionState::Idle) {
         logPrint(1, "BG conduit: in findServices, session busy\n");
-        return false;
+        WaitingRequest request;
+        request.kind = WaitingRequest::Kind::FindServices;
+        return waitForIdle(*session, std::move(request));
     }
     session->state = SessionState::FindingServices;
     kickReader();
@@ -70,7 +73,10 @@ bool ConduitBg::findCharsAndDescs(const BleAddress& address, const std::vector<U
     if (session->state != SessionState::Idle) {
         logPrint(1, "BG conduit: in findCharsAndDescs, session busy (%d)\n",
                  static_cast<int>(session->state));
-        return false;
+        WaitingRequest request;
+        request.kind = WaitingRequest::Kind::FindAttributes;
+        request.uuids = uuids;
+        return waitForIdle(*session, std::move(request));
     }
     session->state = SessionState::FindingChars;
     session->pendingUuids = uuids;

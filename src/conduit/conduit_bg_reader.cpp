@@ -118,6 +118,7 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
     {
         std::lock_guard guard(lock);
         runGapStep();
+        startWaitingRequests();
     }
     std::array<uint8_t, headerSize> header{};
     const int result = serialRead(headerSize, header.data(), timeoutMs);
@@ -181,6 +182,7 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     }
     if (payloadAccepted(*def, payload.data(), length)) {
         handlers().run(*this, *def, payload.data(), length);
+        startWaitingRequests(); // a procedure that ended lets the next request start
     }
     silentMs = 0;
     lastHelloMs = 0;

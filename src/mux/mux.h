@@ -6,7 +6,7 @@
 // - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
 //   layer's update, addClient, removeClient, dispatch and the other client operations.
 //   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
-//   `failed`, `failure`, `orphans` and `updateTimeoutMs`.
+//   `failed`, `failure`, `orphans`, `nextClientId` and `updateTimeoutMs`.
 // - Any thread may call postEvent; the conduit calls it with its own lock held.
 //
 // Locks, always taken in this order, never the other way round:
@@ -43,6 +43,7 @@ using MuxMessage = std::array<char, 256>;
 constexpr std::size_t muxClientOutputBound = std::size_t{8} * 1024 * 1024;
 
 struct MuxClient {
+    uint64_t id = 0;                      // unique in the process; the conduit's requester
     bool scanning = false;                // the client has an active scan request
     std::set<BleAddress> pendingConnects; // asked to connect, not yet reported connected
     std::set<BleAddress> connected;       // connected on the client's behalf
@@ -112,6 +113,8 @@ private:
     const char* connect(MuxClient& client, Gob& gob);
     bool routeOne(const Gob& gob, MuxMessage& message);
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason);
+    // Removes what a client that has gone still has queued on the conduit.
+    void forgetQueued(uint64_t id);
     bool isInited();
 
     bool inited = false;  // between a successful init and its close; guarded by stateLock
@@ -126,4 +129,5 @@ private:
     std::string failure;             // the text of that failure
     int updateTimeoutMs = 0;         // the stream layer's update timeout as last set
     std::vector<BleAddress> orphans; // connected for nobody; disconnected after routing
+    uint64_t nextClientId = 1;       // the id of the next client added
 };
