@@ -95,7 +95,7 @@ bool BenchDongle::start(std::string& error) {
 uint16_t BenchDongle::sensorValueHandle() {
     return call([](sim::SimDevice& dongle, sim::SimTime) -> uint16_t {
         for (const auto& peripheral : dongle.peripherals()) {
-            if (peripheral->peripheral.name != "Bench Sensor") {
+            if (peripheral->profile.name != "Bench Sensor") {
                 continue;
             }
             for (const sim::Attribute& attribute : peripheral->gatt.attributes()) {
@@ -114,7 +114,7 @@ bool BenchDongle::waitSubscribed(uint16_t valueHandle, std::chrono::milliseconds
         const bool on = call([valueHandle](sim::SimDevice& dongle, sim::SimTime) {
             for (const auto& peripheral : dongle.peripherals()) {
                 const sim::Attribute* configuration = peripheral->gatt.configurationOf(valueHandle);
-                if (peripheral->peripheral.name == "Bench Sensor" && configuration != nullptr &&
+                if (peripheral->profile.name == "Bench Sensor" && configuration != nullptr &&
                     !configuration->value.empty() && (configuration->value[0] & 0x01) != 0) {
                     return true;
                 }

@@ -181,8 +181,15 @@ void addThroughput(BenchReport& report, int clients, uint64_t count, const Recei
         figure.baseline = double(floor.delivered) / floor.seconds;
         figure.baselineName = "bare pty + TCP relay";
     }
-    figure.target = "every event arrives, in order";
-    figure.met = service.complete && service.inOrder && dropped == 0;
+    const bool allInOrder = service.complete && service.inOrder && dropped == 0;
+    if (clients == 1) {
+        // One client: the service hands each event over as it comes, as the relay does.
+        figure.target = ">= 80 % of the floor, every event, in order";
+        figure.met = allInOrder && figure.baseline && figure.value >= 0.8 * *figure.baseline;
+    } else {
+        figure.target = "every event arrives, in order";
+        figure.met = allInOrder;
+    }
     figure.note = std::to_string(count) + " notifications, at most " +
                   std::to_string(notifyWindow) + " in flight; " +
                   (service.complete ? "all delivered" : "INCOMPLETE") +
@@ -221,7 +228,7 @@ void benchOneClient(BenchReport& report) {
     const LatencySummary floorRequests = floorRequestLatency(relay);
     const ReceiveOutcome floorFlow = floorNotifyThroughput(relay, 20000);
     addLatency(report, "Event latency", "notification -> GobAttributeValue", serviceEvents,
-               floorEvents, "<= 1500 us added", true, 1500, latencyEvents);
+               floorEvents, "<= 100 us added", true, 100, latencyEvents);
     addLatency(report, "Request latency", "GobRead -> read_by_handle at dongle", serviceRequests,
                floorRequests, "<= 1000 us", false, 1000, requestCount);
     addThroughput(report, 1, 20000, serviceFlow, floorFlow, dropped);

@@ -30,6 +30,7 @@ public:
           thread([this] { runMuxLoop(mux, conduit, [this] { return stop.load(); }); }) {}
     ~MuxThread() {
         stop = true;
+        mux.wake();
         thread.join();
     }
     MuxThread(const MuxThread&) = delete;

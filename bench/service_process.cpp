@@ -177,3 +177,50 @@ double ServiceProcess::cpuSeconds() const {
     }
     return ticks / double(::sysconf(_SC_CLK_TCK));
 }
+
+namespace {
+
+// The task folders of process `pid`, one per thread.
+std::vector<std::string> taskFolders(pid_t pid) {
+    std::vector<std::string> folders;
+    std::error_code error;
+    const std::string root = "/proc/" + std::to_string(pid) + "/task";
+    for (auto entry = std::filesystem::directory_iterator(root, error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        folders.push_back(entry->path().string());
+    }
+    return folders;
+}
+
+} // namespace
+
+double ServiceProcess::preciseCpuSeconds() const {
+    double seconds = 0;
+    for (const std::string& folder : taskFolders(pid)) {
+        std::ifstream file(folder + "/schedstat");
+        double nanoseconds = 0;
+        if (file >> nanoseconds) {
+            seconds += nanoseconds / 1e9;
+        }
+    }
+    return seconds;
+}
+
+long ServiceProcess::voluntarySwitches() const {
+    long switches = 0;
+    for (const std::string& folder : taskFolders(pid)) {
+        switches += voluntarySwitchesOf(folder);
+    }
+    return switches;
+}
+
+long voluntarySwitchesOf(const std::string& taskFolder) {
+    std::ifstream file(taskFolder + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind(key, 0) == 0) {
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+        }
+    }
+    return 0;
+}

@@ -28,6 +28,10 @@ private:
     std::string path;
 };
 
+// The voluntary context switches of one thread so far, from its task folder
+// (/proc/PID/task/TID); 0 when it cannot be read.
+long voluntarySwitchesOf(const std::string& taskFolder);
+
 // Waits until nothing listens on port 9089, up to `timeout`.
 bool waitPortFree(std::chrono::milliseconds timeout);
 
@@ -54,6 +58,12 @@ public:
     long residentKb() const;
     // User plus system CPU time in seconds.
     double cpuSeconds() const;
+    // The CPU time of all its threads in seconds, to the nanosecond (the first field of
+    // each /proc/PID/task/TID/schedstat).
+    double preciseCpuSeconds() const;
+    // The voluntary context switches of all its threads so far: each is one wake-up of a
+    // thread that had blocked (voluntary_ctxt_switches of /proc/PID/task/TID/status).
+    long voluntarySwitches() const;
 
 private:
     pid_t pid = -1;

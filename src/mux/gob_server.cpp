@@ -131,14 +131,19 @@ void serverSetHooks(const GobServerHooks& hooks) {
     server().hooks = hooks;
 }
 
-int serverInit() {
+int serverInit(char* text) {
     GobServerState& state = server();
-    state.sendScratch = std::make_unique<GobFramer>();
     setPanicHandler(onPanic);
     state.serverErrorText[0] = '\0';
     state.streamFailed = false;
     state.panicked = false;
-    streamInit();
+    const int error = streamInit();
+    if (error != 0) {
+        std::snprintf(text, gobServerTextSize, "%s",
+                      streamErrorText("could not create wake-up signal", error).c_str());
+        return -1;
+    }
+    state.sendScratch = std::make_unique<GobFramer>();
     state.clientStreams.clear();
     state.clientStreams.reserve(initialClientRoom);
     return 0;

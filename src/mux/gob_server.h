@@ -36,8 +36,10 @@ constexpr std::size_t gobServerTextSize = 256;
 void serverSetHooks(const GobServerHooks& hooks);
 
 // Allocates the send scratch, installs the panic hook, clears the error state, starts the
-// stream layer and empties the client list. Returns 0.
-int serverInit();
+// stream layer and empties the client list. Returns 0; or -1 with the reason in `text`
+// (gobServerTextSize bytes) when the stream layer could not start, which leaves nothing
+// to close.
+int serverInit(char* text);
 
 // A new stream listening on 0.0.0.0:9089, or null when listening failed (the stream has
 // reported an Error, which is recorded, and is closed).

@@ -1,8 +1,9 @@
-// The Mux's life cycle: init, the work step, close, and the GobServer hooks.
+// The Mux's life cycle: init, the work step, close, the GobServer hooks, and waking the
+// mux thread.
 //
-// Threads: the mux thread runs everything here. Locks: the work step holds eventLock
-// while it flushes and routes, and releases it before it calls the conduit (orphan
-// release) or the stream layer's update, in which dispatch takes the conduit lock. close
+// Threads: the mux thread runs everything here but wake, which any thread may call. Locks: the work
+// step holds eventLock while it flushes and routes, and releases it before it calls the conduit
+// (orphan release) or the stream layer's update, in which dispatch takes the conduit lock. close
 // calls the conduit (conduit lock) with eventLock not held.
 #include "mux/mux.h"
 
@@ -11,6 +12,8 @@
 #include "mux/gob_server.h"
 #include "mux/mux_text.h"
 #include "service/build_info.h"
+
+#include <chrono>
 
 namespace {
 
@@ -34,7 +37,6 @@ void onRemoveHook(Stream* stream, void* context) {
 
 int Mux::init(Conduit* backend, MuxMessage& message) {
     logPrint(1, "mux: initing\n");
-    updateTimeoutMs = 1000;
     conduit = backend;
     {
         const std::lock_guard<std::recursive_mutex> guard(eventLock);
@@ -44,7 +46,10 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
     failure.clear();
     orphans.clear();
     serverSetHooks({onGobHook, onBadFrameHook, onAddHook, onRemoveHook, this});
-    serverInit();
+    if (serverInit(message.data()) != 0) {
+        serverSetHooks({});
+        return 1;
+    }
     server = serverCreate();
     if (server == nullptr) {
         setMessage(message, "failed to create server");
@@ -61,11 +66,6 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
 
 int Mux::work(MuxMessage& message) {
     message.back() = '\0';
-    if (updateTimeoutMs != 1) {
-        setUpdateTimeout(0.001);
-        updateTimeoutMs = 1;
-    }
-    failed = false;
     int routed = 0;
     {
         const std::lock_guard<std::recursive_mutex> guard(eventLock);
@@ -81,8 +81,14 @@ int Mux::work(MuxMessage& message) {
         serverTakeError(message.data());
         return -1;
     }
+    // Nothing left from this step needs a clock: outboxes that could not be written wait
+    // for their stream's Ready (the stream is watched for writing until then), written
+    // output for its socket, a closed stream is destroyed before the wait, and events,
+    // stops and failures wake the wait.
+    setUpdateTimeout(streamWaitForever);
     streamUpdate();
     if (failed) {
+        failed = false;
         setMessage(message, failure.c_str());
         return -1;
     }
@@ -136,6 +142,24 @@ void Mux::removeStream(Stream* stream) {
 void Mux::fail(const char* text) {
     failed = true;
     failure = text;
+    // Recorded inside an update, the failure ends the step; recorded anywhere else, it
+    // must not wait for an unrelated wake-up.
+    streamWake();
+}
+
+void Mux::wake() {
+    {
+        // Taken so that a rest that has just checked its stop condition is already waiting
+        // when the notification comes.
+        const std::lock_guard<std::mutex> guard(restLock);
+    }
+    restWake.notify_all();
+    streamWake();
+}
+
+void Mux::restAfterFailedInit(int milliseconds, const std::function<bool()>& stopping) {
+    std::unique_lock<std::mutex> guard(restLock);
+    restWake.wait_for(guard, std::chrono::milliseconds(milliseconds), stopping);
 }
 
 bool Mux::isInited() {

@@ -6,14 +6,18 @@
 // - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
 //   layer's update, addClient, removeClient, dispatch and the other client operations.
 //   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
-//   `failed`, `failure`, `orphans`, `nextClientId` and `updateTimeoutMs`.
-// - Any thread may call postEvent; the conduit calls it with its own lock held.
+//   `failed`, `failure`, `orphans` and `nextClientId`.
+// - Any thread may call postEvent (the conduit calls it with its own lock held) and wake.
+//   Both wake the mux thread: it sleeps in the stream layer's update until a socket is
+//   ready or it is woken, and between failed inits in restAfterFailedInit.
 //
 // Locks, always taken in this order, never the other way round:
 // 1. the conduit lock (`conduit->lock`): held by the mux thread around every conduit call;
 // 2. `eventLock` (recursive): guards `events` and is held around every write into a
 //    client's outbox. The mux thread never waits for the conduit lock while it holds it;
 // 3. `stateLock`: guards `inited`; a leaf (only the log lock may be taken under it).
+// `restLock` guards nothing but the rest after a failed init; wake takes it alone, and
+// the stream layer's wake-up lock is a leaf of its own.
 //
 // Ownership: the Mux owns its client records and their outboxes, the queued events and
 // the listening stream's identity; the stream layer owns the streams; the conduit is not
@@ -25,7 +29,9 @@
 #include "net/stream.h"
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <map>
 #include <mutex>
@@ -62,8 +68,9 @@ public:
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
     // nothing behind (the stream layer is shut down again).
     int init(Conduit* conduit, MuxMessage& message);
-    // One work step: flush outboxes, route events, wait at most 1 ms for the streams.
-    // 0, or -1 with the reason in `message` when the Mux must be restarted.
+    // One work step: flush outboxes, route events, then one update of the streams, which
+    // waits until there is work: a socket ready, an event posted or a wake. 0, or -1 with
+    // the reason in `message` when the Mux must be restarted.
     int work(MuxMessage& message);
     // Drops every client, releasing what they held on the conduit, and stops listening.
     void close();
@@ -72,8 +79,14 @@ public:
     // so that the registry, dispatch and routing can be driven directly (tests).
     void openWithoutServer(Conduit* backend);
 
-    // Any thread: queues a copy of the gob for routing; dropped while not inited.
+    // Any thread: queues a copy of the gob for routing and wakes the mux thread; dropped
+    // while not inited.
     void postEvent(const Gob& gob);
+    // Any thread: wakes the mux thread wherever it waits (the work step's update, the rest
+    // after a failed init), so that it looks at its stop condition again.
+    void wake();
+    // Mux thread: waits `milliseconds`, or less once `stopping` holds after a wake.
+    void restAfterFailedInit(int milliseconds, const std::function<bool()>& stopping);
 
     // Mux thread, from the GobServer hooks.
     void addClient(Stream* stream);
@@ -123,11 +136,12 @@ private:
     std::vector<MuxClient> clients;
     std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
     Conduit* conduit = nullptr;
-    std::list<Gob> events;           // posted, not yet routed; oldest first
-    std::recursive_mutex eventLock;  // guards `events` and every outbox write
-    bool failed = false;             // the server failed during this work step
-    std::string failure;             // the text of that failure
-    int updateTimeoutMs = 0;         // the stream layer's update timeout as last set
-    std::vector<BleAddress> orphans; // connected for nobody; disconnected after routing
-    uint64_t nextClientId = 1;       // the id of the next client added
+    std::list<Gob> events;            // posted, not yet routed; oldest first
+    std::recursive_mutex eventLock;   // guards `events` and every outbox write
+    bool failed = false;              // the server failed during this work step
+    std::string failure;              // the text of that failure
+    std::vector<BleAddress> orphans;  // connected for nobody; disconnected after routing
+    std::mutex restLock;              // for restWake; taken alone
+    std::condition_variable restWake; // notified by wake
+    uint64_t nextClientId = 1;        // the id of the next client added
 };

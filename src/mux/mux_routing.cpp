@@ -4,7 +4,8 @@
 //
 // Threads: postEvent runs on any thread (the conduit's reader thread, or the mux thread
 // inside a conduit call); routeEvents and releaseOrphans on the mux thread.
-// Locks: postEvent takes eventLock, then the leaf stateLock. routeEvents runs with
+// Locks: postEvent takes eventLock, then the leaf stateLock; it wakes the mux thread (the
+// stream layer's leaf wake-up lock) after releasing both. routeEvents runs with
 // eventLock held by the work step; releaseOrphans takes the conduit lock with eventLock
 // released, keeping the order conduit lock before eventLock.
 #include "mux/mux.h"
@@ -55,11 +56,16 @@ Route routeOf(const Gob& gob) {
 } // namespace
 
 void Mux::postEvent(const Gob& gob) {
-    const std::lock_guard<std::recursive_mutex> guard(eventLock);
-    // Events posted while the Mux is down would reach the next session's clients stale.
-    if (isInited()) {
+    {
+        const std::lock_guard<std::recursive_mutex> guard(eventLock);
+        // Events posted while the Mux is down would reach the next session's clients stale.
+        if (!isInited()) {
+            return;
+        }
         events.push_back(gob);
     }
+    // After the event is queued: the woken thread routes it in its next step.
+    streamWake();
 }
 
 int Mux::routeEvents(MuxMessage& message) {

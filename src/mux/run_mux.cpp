@@ -4,19 +4,7 @@
 #include "log/log.h"
 #include "mux/mux.h"
 
-#include <chrono>
-#include <thread>
-
 namespace {
-
-constexpr int pauseSliceMs = 10;
-
-// Waits about muxInitRetryMs, ending early once a stop is requested.
-void pauseAfterFailedInit(const std::function<bool()>& stopping) {
-    for (int waited = 0; waited < muxInitRetryMs && !stopping(); waited += pauseSliceMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseSliceMs));
-    }
-}
 
 // Inits until it succeeds (true) or a stop is requested (false).
 bool initUntilUp(Mux& mux, Conduit& conduit, MuxMessage& message,
@@ -26,7 +14,7 @@ bool initUntilUp(Mux& mux, Conduit& conduit, MuxMessage& message,
             return true;
         }
         logPrint(1, "mux init error: %s\n", message.data());
-        pauseAfterFailedInit(stopping);
+        mux.restAfterFailedInit(muxInitRetryMs, stopping);
     }
     return false;
 }

@@ -2,7 +2,8 @@
 // stop is requested.
 //
 // Threads: runs on the mux thread; `stopping` is called before every step and must be
-// safe to call there (an atomic read of the Daemon's stop flag).
+// safe to call there (an atomic read of the Daemon's stop flag). Whoever makes `stopping`
+// true calls Mux::wake afterwards: the loop sleeps until there is work.
 #pragma once
 
 #include <functional>
@@ -10,7 +11,7 @@
 class Conduit;
 class Mux;
 
-// The pause after a failed init, during which `stopping` is still checked.
+// The pause after a failed init, which a wake with `stopping` true ends early.
 constexpr int muxInitRetryMs = 1000;
 
 // Inits the Mux with `conduit` (retrying about once a second while that fails), runs

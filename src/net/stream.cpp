@@ -1,6 +1,6 @@
 // The stream layer's records and their life: the process-wide stream list, creating,
 // closing and destroying streams, listeners and event emission, buffered writes, and the
-// start and shutdown of the layer.
+// start and shutdown of the layer (with its wake-up channel).
 //
 // Threads: the one thread that owns the layer; nothing here locks.
 #include "net/stream_internal.h"
@@ -12,11 +12,16 @@ StreamLayer& streamLayer() {
     return layer;
 }
 
-void streamInit() {
+int streamInit() {
     const int error = socketCalls().startup();
     if (error != 0) {
         streamPanic("WSAStartup failed (%d)", error);
     }
+    const int wakeError = openWakeChannel();
+    if (wakeError != 0) {
+        socketCalls().cleanup();
+    }
+    return wakeError;
 }
 
 void setUpdateTimeout(double seconds) {
@@ -102,5 +107,6 @@ void streamShutdown() {
     }
     layer.wait.release();
     layer.watched = {};
+    closeWakeChannel();
     socketCalls().cleanup();
 }

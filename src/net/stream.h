@@ -1,19 +1,20 @@
 // The stream layer: a small event-driven layer over non-blocking TCP sockets.
 //
 // A Stream wraps one socket. Its owner registers listeners for event types on it, and
-// streamUpdate, called again and again by the owner's loop, waits a bounded time for
-// socket activity and turns it into events: a connection accepted, data received, the
-// stream ready for more data, the stream closed, an error, the stream destroyed. Writes
-// are buffered per stream and sent as the socket allows.
+// streamUpdate, called again and again by the owner's loop, waits for socket activity (or
+// a wake-up, or the update timeout, whichever comes first) and turns it into events: a connection
+// accepted, data received, the stream ready for more data, the stream closed, an error, the stream
+// destroyed. Writes are buffered per stream and sent as the socket allows.
 //
 // Lifecycle of the layer: setPanicHandler, streamInit, then any number of newStream,
 // streamListen, addListener, streamWrite, streamUpdate and streamClose, then
 // streamShutdown. The cycle may run again after streamShutdown.
 //
-// Threads: single-threaded. Every function here, and every listener call, runs on the one
-// thread that owns the layer (the mux thread). The layer's process-wide state (the stream
-// list, the readiness sets, the update timeout, the panic handler) has no lock; no other
-// thread may touch it or any Stream.
+// Threads: single-threaded, with one exception. Every function here, and every listener
+// call, runs on the one thread that owns the layer (the mux thread). The layer's
+// process-wide state (the stream list, the readiness sets, the update timeout, the panic
+// handler) has no lock; no other thread may touch it or any Stream. The exception is
+// streamWake (and the two counters beside it), which any thread may call at any time.
 //
 // Ownership: the layer owns every Stream, from newStream (or the accept that created it)
 // until it frees it right after the stream's Destroy event. A Stream pointer stays valid
@@ -29,7 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 enum class StreamState : std::int32_t {
@@ -89,11 +92,32 @@ struct Stream {
 // Registers the function that receives the text of a panic, before the process ends.
 void setPanicHandler(std::function<void(const char* text)> handler);
 
-// Starts the platform socket library (Winsock 2.2); a failure panics.
-void streamInit();
+// Starts the platform socket library (Winsock 2.2; a failure panics) and makes the
+// wake-up channel. 0, or the platform's error number when the channel could not be made
+// (for want of descriptors, say): the layer is then stopped again and streamInit may be
+// tried later.
+int streamInit();
 
-// Sets the longest wait of one streamUpdate, in seconds (1.0 until set).
+// The Error text for `text` and the platform's `errorNumber`: "text (error text)", the
+// text cut to 160 and the error text to 80 characters; `text` itself when errorNumber is 0.
+std::string streamErrorText(const char* text, int errorNumber);
+
+// An update timeout that never ends: streamUpdate waits until there is work.
+inline constexpr double streamWaitForever = std::numeric_limits<double>::infinity();
+
+// Sets the longest wait of one streamUpdate, in seconds (1.0 until set; streamWaitForever
+// for no limit).
 void setUpdateTimeout(double seconds);
+
+// Any thread: makes the current wait of streamUpdate return at once, or, when no thread
+// is waiting, the next one. Wake-ups made before the wait returns count as one. A wake-up
+// while the layer is stopped takes effect in the first wait after the next streamInit.
+void streamWake();
+
+// Any thread, for tests and diagnostics: the number of streamUpdate passes, and of waits
+// that ended because of streamWake, since the process started.
+std::uint64_t streamPassCount();
+std::uint64_t streamWakeCount();
 
 // A new Closed stream without a socket, put at the head of the stream list.
 Stream* newStream();
@@ -112,8 +136,9 @@ void streamWrite(Stream* stream, const void* data, std::size_t size);
 // streamUpdate or by streamShutdown.
 int streamListen(Stream* stream, const char* host, int port, int backlog);
 
-// One pass of the event loop: destroys closed streams, waits at most the update timeout
-// for socket activity, then accepts, receives and flushes, emitting the events.
+// One pass of the event loop: destroys closed streams, waits for socket activity or a
+// wake-up (at most the update timeout), then accepts, receives and flushes, emitting the
+// events.
 void streamUpdate();
 
 // Closes `stream`: a Close event now, pending output dropped, and its Destroy event at the
@@ -122,7 +147,7 @@ void streamUpdate();
 void streamClose(Stream* stream);
 
 // Closes and destroys every stream, newest first (Close, then Destroy, on each), frees the
-// readiness sets and stops the platform socket library.
+// readiness sets, closes the wake-up channel and stops the platform socket library.
 void streamShutdown();
 
 // Formats the text (at most 127 characters), hands it to the panic handler and ends the

@@ -7,6 +7,7 @@
 
 #include "net/stream.h"
 #include "net/stream_wait.h"
+#include "net/stream_wake.h"
 
 #include <new>
 #include <string>
@@ -20,6 +21,16 @@ struct StreamLayer {
 };
 
 StreamLayer& streamLayer();
+
+// The wake-up channel as the layer's thread sees it (stream_wake.cpp): made by
+// streamInit, closed by streamShutdown; its handle is watched by every wait; a wait that
+// found it readable consumes the wake-up.
+int openWakeChannel();
+void closeWakeChannel();
+SocketHandle wakeHandle();
+void consumeWake();
+// Counts one streamUpdate pass (streamPassCount).
+void countPass();
 
 // Runs `grow`, which allocates; running out of memory panics ("out of memory").
 template <typename Grow> void growOrPanic(Grow grow) {
@@ -53,10 +64,6 @@ void receive(Stream* stream);
 
 // Accepts pending connections on a listening stream, each announced by Accept.
 void acceptPending(Stream* listening);
-
-// The Error text for `text` and the platform's `errorNumber`: "text (error text)", the
-// text cut to 160 and the error text to 80 characters; `text` itself when errorNumber is 0.
-std::string streamErrorText(const char* text, int errorNumber);
 
 // Emits an Error event with streamErrorText(text, errorNumber), then closeStream.
 void streamError(Stream* stream, const char* text, int errorNumber);

@@ -2,11 +2,12 @@
 // flush, and the split of the update timeout for the readiness wait.
 //
 // A pass: destroy the streams closed since the last pass; watch every open stream (a
-// connected stream for writing too, until its first Ready and whenever output is pending);
-// wait; then, in list order, accept on a readable listening stream, receive on a readable
-// connected stream and flush a writable one, and last flush any stream written to since
-// its last flush. Streams accepted during the pass join the head of the list and are first
-// handled in the next pass.
+// connected stream for writing too, until its first Ready and whenever output is pending)
+// and, last, the wake-up channel; wait until one of them is ready or the update timeout
+// has passed; consume the wake-up if there was one; then, in list order, accept on a readable
+// listening stream, receive on a readable connected stream and flush a writable one, and last flush
+// any stream written to since its last flush. Streams accepted during the pass join the head of the
+// list and are first handled in the next pass.
 //
 // Threads: the one thread that owns the layer; nothing here locks.
 #include "net/stream_internal.h"
@@ -41,9 +42,10 @@ void watchOpenStreams() {
         if (stream->state == StreamState::Closed) {
             continue;
         }
-        layer.wait.add(stream->socket, wantsWrite(*stream));
+        layer.wait.add(stream->socket, true, wantsWrite(*stream));
         growOrPanic([&] { layer.watched.push_back(stream); });
     }
+    layer.wait.add(wakeHandle(), true, false);
 }
 
 void handleStream(Stream* stream, std::size_t slot) {
@@ -69,6 +71,9 @@ WaitTimeout splitTimeout(double seconds) {
     if (!(seconds > 0.0)) {
         return {0, 0};
     }
+    if (std::isinf(seconds)) {
+        return {0, 0, true};
+    }
     const double whole = std::floor(seconds);
     return {static_cast<long>(whole), static_cast<long>((seconds - whole) * 1000000.0)};
 }
@@ -77,7 +82,11 @@ void streamUpdate() {
     destroyClosedStreams();
     watchOpenStreams();
     StreamLayer& layer = streamLayer();
+    countPass();
     layer.wait.wait(splitTimeout(layer.updateTimeout));
+    if (layer.wait.readable(layer.watched.size())) {
+        consumeWake();
+    }
     // The watched streams stay alive through the pass: only the next pass destroys.
     for (std::size_t slot = 0; slot < layer.watched.size(); ++slot) {
         handleStream(layer.watched[slot], slot);

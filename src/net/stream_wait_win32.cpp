@@ -8,7 +8,8 @@
 // a set would overflow; the new part of each block is zeroed. The exception set is passed
 // to select but watched for no socket.
 //
-// select leaves in each set only the sockets that are ready; after the wait the remaining
+// The wait has no end when WaitTimeout asks for none (a null timeval). select leaves in
+// each set only the sockets that are ready; after the wait the remaining
 // entries are looked up by socket to mark their slots. When select fails the sets keep
 // every socket they were given, so every condition asked for counts as met.
 //
@@ -54,7 +55,7 @@ struct SocketSet {
     fd_set* view() { return block.empty() ? nullptr : reinterpret_cast<fd_set*>(block.data()); }
 };
 
-enum SlotBits : unsigned char { WatchWrite = 1, Readable = 2, Writable = 4 };
+enum SlotBits : unsigned char { WatchRead = 1, WatchWrite = 2, Readable = 4, Writable = 8 };
 
 } // namespace
 
@@ -104,24 +105,28 @@ void StreamWait::clear() {
     sets->bits.clear();
 }
 
-std::size_t StreamWait::add(SocketHandle socket, bool watchWrite) {
+std::size_t StreamWait::add(SocketHandle socket, bool watchRead, bool watchWrite) {
     const auto native = static_cast<SOCKET>(socket);
-    sets->growIfFull(sets->read);
-    sets->read.append(native);
+    if (watchRead) {
+        sets->growIfFull(sets->read);
+        sets->read.append(native);
+    }
     if (watchWrite) {
         sets->growIfFull(sets->write);
         sets->write.append(native);
     }
     growOrPanic([&] {
         sets->sockets.push_back(native);
-        sets->bits.push_back(watchWrite ? WatchWrite : 0);
+        sets->bits.push_back(static_cast<unsigned char>((watchRead ? WatchRead : 0) |
+                                                        (watchWrite ? WatchWrite : 0)));
     });
     return sets->sockets.size() - 1;
 }
 
 void StreamWait::wait(WaitTimeout timeout) {
     timeval limit{timeout.seconds, timeout.microseconds};
-    ::select(1, sets->read.view(), sets->write.view(), sets->exception.view(), &limit);
+    ::select(1, sets->read.view(), sets->write.view(), sets->exception.view(),
+             timeout.forever ? nullptr : &limit);
     growOrPanic([&] {
         sets->bySocket.clear();
         for (std::size_t slot = 0; slot < sets->sockets.size(); ++slot) {
@@ -134,7 +139,7 @@ void StreamWait::wait(WaitTimeout timeout) {
 }
 
 bool StreamWait::readable(std::size_t slot) const {
-    return (sets->bits[slot] & Readable) != 0;
+    return (sets->bits[slot] & WatchRead) != 0 && (sets->bits[slot] & Readable) != 0;
 }
 
 bool StreamWait::writable(std::size_t slot) const {

@@ -48,6 +48,8 @@ void Daemon::stopLocked() {
         return;
     }
     stopRequested.store(true, std::memory_order_seq_cst);
+    // The mux thread sleeps until there is work: the stop is its work now.
+    mux.wake();
     muxThread.join();
     conduitThread.join();
     running = false;

@@ -1,7 +1,8 @@
 // The real Mux on its own thread (runMuxLoop) over loopback TCP on port 9089, driven by
 // test clients, with a recording conduit behind it: greetings, sessions ended by bad
 // requests without disturbing others, restart after the listening stream is lost, the
-// output bound, a taken port, stops, split frames, and many clients at once.
+// output bound, a taken port, stops, split frames, many clients at once, and the mux
+// thread sleeping until there is work (woken by posted events and stops, idle after).
 #include "mux/gob_server.h"
 #include "mux/mux.h"
 #include "mux/run_mux.h"
@@ -18,8 +19,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +49,17 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
         std::this_thread::sleep_for(5ms);
     }
     return true;
+}
+
+// The number of descriptors the process holds open, from /proc.
+int openDescriptors() {
+    int count = 0;
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        ++count;
+    }
+    return count;
 }
 
 // The process's resident memory in bytes, from /proc.
@@ -109,6 +123,7 @@ protected:
 
     void stopMux() {
         stop = true;
+        mux.wake();
         if (muxThread.joinable()) {
             muxThread.join();
         }
@@ -350,6 +365,111 @@ TEST_F(MuxOverTcp, TwoHundredClientsEachGetTheirStatusAndEventsInPostingOrder) {
     for (std::size_t i = 0; i < clients.size(); ++i) {
         EXPECT_EQ(clients[i]->receiveGobs(expected.size(), 10000ms), expected) << "client " << i;
     }
+}
+
+TEST_F(MuxOverTcp, PostedEventReachesAClientThatSendsNothing) {
+    startMux();
+    auto client = arrive();
+    ASSERT_TRUE(client);
+    // Nothing else happens on any socket: only the post can end the mux thread's wait.
+    Gob gob;
+    buildDisconnectedGob(gob, testAddress(6, 1), 0x13);
+    conduit.post(gob);
+    const auto gobs = client->receiveGobs(2, 10000ms);
+    ASSERT_EQ(gobs.size(), 2U);
+    EXPECT_EQ(gobs[1], asBytes(gob));
+}
+
+// A value event whose payload names the posting thread and its sequence number.
+Gob numberedValue(BleAddress device, uint8_t thread, int sequence) {
+    const std::vector<uint8_t> payload{thread, static_cast<uint8_t>(sequence >> 8),
+                                       static_cast<uint8_t>(sequence & 0xff)};
+    Gob gob;
+    buildAttributeValueGob(gob, device, 0, payload.data(), 3);
+    return gob;
+}
+
+TEST_F(MuxOverTcp, PostsFromSeveralThreadsWhileTheMuxIsBusyArriveInOrderThenTheLoopRests) {
+    startMux();
+    const BleAddress device = testAddress(6, 2);
+    auto holder = holderOf(device);
+    ASSERT_EQ(holder->receiveGobs(2, 5000ms).size(), 2U);
+    // Every request keeps the mux thread busy inside the conduit for a while.
+    conduit.setOnCall([] { std::this_thread::sleep_for(2ms); });
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(holder->sendGob(readRequest(device)));
+    }
+    constexpr uint8_t threads = 4;
+    constexpr int postsEach = 300;
+    std::vector<std::thread> posters;
+    for (uint8_t t = 0; t < threads; ++t) {
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < postsEach; ++i) {
+                conduit.post(numberedValue(device, t, i));
+            }
+        });
+    }
+    for (std::thread& poster : posters) {
+        poster.join();
+    }
+    const auto gobs = holder->receiveGobs(2 + threads * postsEach, 30000ms);
+    ASSERT_EQ(gobs.size(), 2U + threads * postsEach);
+    std::vector<int> next(threads, 0);
+    for (std::size_t i = 2; i < gobs.size(); ++i) {
+        const GobBytes& gob = gobs[i];
+        ASSERT_GE(gob.size(), 3U) << "gob " << i;
+        const uint8_t thread = gob[gob.size() - 3];
+        ASSERT_LT(thread, threads) << "gob " << i;
+        ASSERT_EQ(gob, asBytes(numberedValue(device, thread, next[thread]))) << "gob " << i;
+        ++next[thread];
+    }
+    conduit.setOnCall(nullptr);
+    ASSERT_TRUE(conduitWasCalled("read " + addressText(device) + " 0"));
+    // All delivered and nothing left to do: the mux thread waits without passing again
+    // (one pass may still consume a wake-up that came in after its routing).
+    std::this_thread::sleep_for(100ms);
+    const std::uint64_t passes = streamPassCount();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LE(streamPassCount() - passes, 1U);
+}
+
+TEST_F(MuxOverTcp, StopWhileTheMuxWaitsWithNoClientsEndsTheLoop) {
+    startMux();
+    ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux: inited") == 1; }, 5000ms));
+    // Let the loop settle into its wait, with nothing to wake it.
+    const std::uint64_t passes = streamPassCount();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_LE(streamPassCount() - passes, 1U);
+    auto stopped = std::async(std::launch::async, [this] { stopMux(); });
+    EXPECT_EQ(stopped.wait_for(10s), std::future_status::ready);
+    stopped.wait();
+    EXPECT_TRUE(logHasInOrder(mark, {"mux: closing\n", "mux: closed\n"}));
+}
+
+TEST_F(MuxOverTcp, RestartsOfTheMuxLeakNoDescriptor) {
+    const int before = openDescriptors();
+    startMux();
+    for (int restart = 1; restart <= 3; ++restart) {
+        auto client = arrive();
+        ASSERT_TRUE(client) << "restart " << restart;
+        conduit.setOnCall([] {
+            for (Stream* stream = streamLayer().head.get(); stream != nullptr;
+                 stream = stream->next.get()) {
+                if (stream->state == StreamState::Listening) {
+                    streamClose(stream);
+                }
+            }
+        });
+        ASSERT_TRUE(client->sendGob(startScanRequest()));
+        EXPECT_TRUE(client->waitClosed(5000ms));
+        conduit.setOnCall(nullptr);
+        ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux: inited") == restart + 1; }, 5000ms));
+    }
+    auto last = arrive();
+    ASSERT_TRUE(last);
+    last.reset();
+    stopMux();
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ class StreamLayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setPanicHandler([](const char* text) { ADD_FAILURE() << "stream panic: " << text; });
-        streamInit();
+        ASSERT_EQ(streamInit(), 0);
         setUpdateTimeout(0.001);
     }
 

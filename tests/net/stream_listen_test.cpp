@@ -104,7 +104,7 @@ TEST_F(ListenTest, LayerStartsAgainAndListensOnTheSamePort) {
     const int usedPort = port;
     shutDown();
 
-    streamInit();
+    ASSERT_EQ(streamInit(), 0);
     layerUp = true;
     Stream* again = newStream();
     record(again);

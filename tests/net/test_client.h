@@ -1,6 +1,7 @@
-// A small TCP client for the stream layer's tests, on the loopback address, plus two
-// socket helpers. One implementation per platform (test_client_posix.cpp,
-// test_client_win32.cpp). On Windows the socket library must be started first (streamInit).
+// A small TCP client for the stream layer's tests, on the loopback address, plus socket
+// helpers and a count of the process's open handles. One implementation per platform
+// (test_client_posix.cpp, test_client_win32.cpp). On Windows the socket library must be started
+// first (streamInit).
 //
 // The connect blocks (the listening socket's backlog completes it without an accept);
 // afterwards the client's socket is non-blocking, so a test can pump streamUpdate and
@@ -42,3 +43,6 @@ void setSendBuffer(SocketHandle socket, int bytes);
 
 // The port of the peer a connected socket talks to, or -1.
 int peerPort(SocketHandle socket);
+
+// The number of descriptors (Linux) or kernel handles (Windows) the process holds open.
+int openHandleCount();

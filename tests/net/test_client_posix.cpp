@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -94,4 +95,15 @@ int peerPort(SocketHandle socket) {
         return -1;
     }
     return ntohs(address.sin_port);
+}
+
+int openHandleCount() {
+    int count = 0;
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        ++count;
+    }
+    // The iterator's own descriptor was open while counting.
+    return count - 1;
 }

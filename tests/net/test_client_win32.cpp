@@ -104,3 +104,9 @@ int peerPort(SocketHandle socket) {
     }
     return ntohs(address.sin_port);
 }
+
+int openHandleCount() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return static_cast<int>(count);
+}
