@@ -85,7 +85,7 @@ void PtyDriver::run() {
     Bytes buffer(4096);
     while (!stop_) {
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pty_.masterFd(), POLLIN, 0}};
-        const nfds_t count = pty_.attached() ? 2 : 1;
+        const nfds_t count = pty_.attached() && !device_.wedged() ? 2 : 1;
         ::poll(fds, count, pollTimeout());
         if (stop_) {
             return;

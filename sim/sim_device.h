@@ -102,6 +102,8 @@ public:
     void unplug(SimTime now);
     void replug(SimTime now);
     void setSilent(bool silent);
+    // Stops / resumes reading the port: what the host writes backs up behind it.
+    void setWedged(bool wedged) { wedged_ = wedged; }
     void setResponseDelay(uint32_t milliseconds);
     void sendRaw(const Bytes& bytes);
     Bytes garbage(size_t count);
@@ -120,6 +122,7 @@ public:
     void clearRecord() { record_.clear(); }
     bool present() const { return present_; }
     bool silent() const { return silent_; }
+    bool wedged() const { return wedged_; }
     bool discovering() const { return discovering_; }
     std::vector<ConnectionInfo> connections() const;
     const std::vector<std::unique_ptr<VirtualPeripheral>>& peripherals() const {
@@ -218,6 +221,7 @@ private:
     bool present_ = false;
     uint64_t bootEpoch_ = 0; // advanced by every power-down; stale timers do nothing
     bool silent_ = false;
+    bool wedged_ = false;
     uint32_t responseDelayMs_ = 0;
     int failingWrites_ = 0;
     int stalledConnects_ = 0;

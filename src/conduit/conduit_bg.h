@@ -79,7 +79,8 @@ public:
     // dongle is ready. Holds `lock` throughout.
     bool init();
     // One reader cycle: 0 when a message was handled (or dropped) or the read was
-    // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again.
+    // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again
+    // (also when a write has failed it).
     int readCycle(uint32_t timeoutMs);
     // Closes the port and drops every connection (each reported lost), the GAP queue and
     // the write queue.
@@ -170,6 +171,8 @@ private:
     bool failInit(int32_t failedState);
     // Finds, opens, resets and reopens the dongle's port.
     bool openDongle();
+    // The reader cycle's end when a write has failed the port: state failed, and 1.
+    int givePortUp();
     // The reader cycle after an empty header read, and after a header.
     int watchSilence(uint32_t timeoutMs);
     int receiveMessage(const uint8_t* header, uint32_t timeoutMs);

@@ -59,7 +59,7 @@ bool ConduitBg::init() {
     lastHelloMs = 0;
     logPrint(1, "BG conduit: setting scan parameters\n");
     sendCommand(BgMessage::CmdGapSetScanParameters, scanInterval, scanWindow, activeScanning);
-    for (int cycle = 0; cycle < openingCycles; ++cycle) {
+    for (int cycle = 0; cycle < openingCycles && !serialPortFailed(); ++cycle) {
         readCycle(openingCycleMs);
         if (ready.load()) {
             becomeReady();
@@ -87,6 +87,10 @@ bool ConduitBg::openDongle() {
     }
     logPrint(1, "BG conduit: resetting\n");
     sendCommand(BgMessage::CmdSystemReset, bootNormally);
+    if (serialPortFailed()) {
+        closeSerialPort(); // a dongle that does not take its reset is not opened again now
+        return failInit(conduitStateFailed);
+    }
     closeSerialPort();
     for (int attempt = 0; attempt < reopenAttempts && !serialPort; ++attempt) {
         sleepMs(reopenWaitMs);
@@ -117,12 +121,18 @@ void ConduitBg::becomeReady() {
 int ConduitBg::readCycle(uint32_t timeoutMs) {
     {
         std::lock_guard guard(lock);
+        if (serialPortFailed()) {
+            return givePortUp();
+        }
         runGapStep();
         startWaitingRequests();
     }
     std::array<uint8_t, headerSize> header{};
     const int result = serialRead(headerSize, header.data(), timeoutMs);
     std::lock_guard guard(lock);
+    if (serialPortFailed()) {
+        return givePortUp();
+    }
     if (result == serialReadCancelled) {
         return 0;
     }
@@ -136,6 +146,12 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
         return 1;
     }
     return receiveMessage(header.data(), timeoutMs);
+}
+
+int ConduitBg::givePortUp() {
+    logPrint(1, "BG conduit: the serial port does not take writes, giving it up\n");
+    setState(conduitStateFailed);
+    return 1;
 }
 
 int ConduitBg::watchSilence(uint32_t timeoutMs) {
