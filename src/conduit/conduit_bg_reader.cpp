@@ -83,6 +83,10 @@ bool ConduitBg::openDongle() {
     serialPort = ports.open(name);
     if (!serialPort) {
         logPrint(1, "BG conduit: couldn't open serial port\n");
+        const std::string reason = ports.openFailure();
+        if (!reason.empty()) {
+            logPrint(1, "BG conduit: the system's reason: %s\n", reason.c_str());
+        }
         return failInit(conduitStateFailed);
     }
     logPrint(1, "BG conduit: resetting\n");

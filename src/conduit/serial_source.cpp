@@ -20,6 +20,7 @@ public:
     std::unique_ptr<SerialPort> open(const std::string& name) override {
         return openSerialPort(name);
     }
+    std::string openFailure() override { return lastOpenFailure(); }
 };
 
 // The port given on the command line; found while it exists, so that a dongle that is
@@ -32,6 +33,7 @@ public:
     std::unique_ptr<SerialPort> open(const std::string& name) override {
         return openSerialPort(name);
     }
+    std::string openFailure() override { return lastOpenFailure(); }
 
 private:
     const std::string path;
