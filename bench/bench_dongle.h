@@ -61,8 +61,9 @@ public:
     uint64_t scanResponsesSent() const { return scanResponses.load(); }
 
 private:
-    void toHost(std::span<const uint8_t> bytes) override;
+    bool toHost(std::span<const uint8_t> bytes) override;
     void setPresent(bool present) override;
+    bool hostOpen() const override { return false; }
     void wake();
     void run();
     void receive(const uint8_t* bytes, size_t count, int64_t arrived, sim::SimTime now);

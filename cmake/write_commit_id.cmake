@@ -1,5 +1,5 @@
-# Script mode: writes OUTPUT with the tree's 10-character commit identifier, or a fixed
-# placeholder when SOURCE_DIR is not a git checkout.
+# Script mode: writes OUTPUT with the project's VERSION and the tree's 10-character commit
+# identifier, or a fixed placeholder when SOURCE_DIR is not a git checkout.
 set(commit "0000000000")
 find_package(Git QUIET)
 if(GIT_FOUND)
@@ -11,7 +11,7 @@ if(GIT_FOUND)
         set(commit "${head}")
     endif()
 endif()
-set(text "// Generated at build time: the commit this program was built from.\n#include \"service/build_info.h\"\n\nconst char* const buildCommit = \"${commit}\";\n")
+set(text "// Generated at build time: the version and the commit this program was built from.\n#include \"service/build_info.h\"\n\nconst char* const buildVersion = \"${VERSION}\";\nconst char* const buildCommit = \"${commit}\";\n")
 if(EXISTS ${OUTPUT})
     file(READ ${OUTPUT} old)
 endif()

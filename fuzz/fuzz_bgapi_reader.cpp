@@ -5,9 +5,9 @@
 // handlers meet the state those operations leave.
 //
 // Threads: one; every input runs on a fresh conduit and leaves no process-wide state.
-#include "conduit/bgapi_pack.h"
-#include "conduit/conduit_bg.h"
-#include "conduit/serial_io.h"
+#include "conduit/bg/conduit_bg.h"
+#include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/serial/serial_io.h"
 
 #include <algorithm>
 #include <array>

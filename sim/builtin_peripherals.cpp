@@ -36,6 +36,7 @@ PeripheralSpec heartRateMonitor() {
     profile.scanResponseData = adName(profile.name);
     profile.advIntervalMs = 100;
     profile.rssi = -58;
+    profile.bondable = true;
     CharacteristicSpec measurement{Uuid::from16(0x2A37), property::notify, {0x00, 72}, 1000, {}};
     for (const uint8_t bpm : {72, 74, 77, 75, 73, 71}) {
         measurement.valueSequence.push_back({0x00, bpm});

@@ -29,7 +29,15 @@ constexpr const char* usage =
     "Runs a simulated BLE dongle (BGAPI v1) behind a pseudo-terminal and prints the path\n"
     "of its port, a symbolic link that always points at the current pseudo-terminal. A\n"
     "reset makes the dongle leave the bus: the link goes away and comes back, pointing at\n"
-    "a new pseudo-terminal, after the re-enumeration delay.\n"
+    "a new pseudo-terminal, after the re-enumeration delay; as on hardware, the boot event\n"
+    "reaches nobody (a host probes readiness with system_hello). system_reset(1) and\n"
+    "dfu_reset (boot into firmware update) are not simulated: the dongle boots into its\n"
+    "normal program, as after system_reset(0).\n"
+    "\n"
+    "Timing is the module's by default: GATT discoveries take one connection interval per\n"
+    "ATT round at the default MTU of 23, and scanning hears advertisements only in its\n"
+    "scan windows. --instant answers discoveries in one interval and reports every\n"
+    "advertising event, for tests about something else.\n"
     "\n"
     "options:\n"
     "  --link PATH             the port's link (default /tmp/linkrelay-sim.tty)\n"
@@ -41,6 +49,7 @@ constexpr const char* usage =
     "  --refuse-connect-while-scanning  answer gap_connect_direct during discovery with 0x0181\n"
     "  --confirm-indications   send indications as type 5, to be confirmed by the host\n"
     "  --seed N                seed of the RSSI variation and garbage bytes (default 1)\n"
+    "  --instant               fast answers: one-round discoveries, no scan windows\n"
     "  --help                  this text\n"
     "\n"
     "Control commands, one per line on standard input or the control socket (for\n"
@@ -102,6 +111,8 @@ Options parseOptions(int argc, char** argv) {
             options.config.refuseConnectWhileDiscovering = true;
         } else if (option == "--confirm-indications") {
             options.config.confirmIndications = true;
+        } else if (option == "--instant") {
+            options.config.instant = true;
         } else if (option == "--seed") {
             options.config.seed = static_cast<uint32_t>(numberArgument(argument()));
         } else {

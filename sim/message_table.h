@@ -1,9 +1,9 @@
 // The BGAPI v1 message table as the simulated dongle knows it.
 //
-// The rows come from the BGAPI message set (src/conduit/bgapi_messages.tsv), embedded into the library at build time and parsed
-// once on first use. Each row gives a message's kind, class, id, name, fixed payload
-// length and parameter list. The simulator builds and parses every packet from these
-// rows; it shares no code with the service's own BGAPI codec.
+// The rows come from the BGAPI message set (src/conduit/bgapi_messages.tsv), embedded into the
+// library at build time and parsed once on first use. Each row gives a message's kind, class, id,
+// name, fixed payload length and parameter list. The simulator builds and parses every packet from
+// these rows; it shares no code with the service's own BGAPI codec.
 //
 // Threads: messageTable() parses on first call (a function-local static, so the first
 // call may come from any thread); the table is immutable afterwards.

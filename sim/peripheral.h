@@ -61,12 +61,14 @@ struct PeripheralSpec {
     uint32_t advIntervalMs = 100;
     int8_t rssi = -60;
     bool connectable = true;
+    bool bondable = false; // pairs when asked; otherwise refuses pairing
     bool inRange = true;
     std::vector<ServiceSpec> services;
 };
 
-// The built-in set: a heart-rate monitor, a battery-powered sensor, a device with a
-// 128-bit custom service that echoes writes, and a beacon that only advertises.
+// The built-in set: a heart-rate monitor (bondable), a battery-powered sensor with a
+// random static address, a device with a 128-bit custom service that echoes writes, and
+// a beacon that only advertises.
 std::vector<PeripheralSpec> builtinPeripherals();
 
 } // namespace sim

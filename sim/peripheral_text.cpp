@@ -130,6 +130,8 @@ void parseStatement(const std::vector<std::string>& parts, std::vector<Periphera
         profile.scanResponseData = toBytes(argument);
     } else if (keyword == "not-connectable") {
         profile.connectable = false;
+    } else if (keyword == "bondable") {
+        profile.bondable = true;
     } else if (keyword == "out-of-range") {
         profile.inRange = false;
     } else if (keyword == "service") {

@@ -6,12 +6,13 @@
 // line, whose words are separated by blanks).
 //
 //   peripheral AA:BB:CC:DD:EE:FF [NAME...]   starts a peripheral (most significant first)
-//   address-type public|random
+//   address-type public|random              accepts connects only with this type
 //   interval MS                             advertising interval (default 100)
 //   rssi DBM                                mean RSSI (default -60)
 //   adv HEX                                 advertising data
 //   scan-response HEX                       scan response data, for active scans
 //   not-connectable                         only advertises
+//   bondable                                pairs and bonds when asked (else refuses)
 //   out-of-range                            starts out of range
 //   service UUID                            a primary service (16-bit or 128-bit UUID)
 //   characteristic UUID [read] [write] [write-no-response] [notify] [indicate] [echo]

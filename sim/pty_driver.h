@@ -1,6 +1,11 @@
 // PtyDriver (Linux): a simulated dongle behind a pseudo-terminal, run in real time on a
 // thread of its own. A reset or an unplug takes the pty away (the link vanishes, a
 // client sees a hang-up); the dongle's return makes a fresh pty and re-points the link.
+// No client can have that fresh pty open yet, so nobody hears the boot.
+//
+// What the device sends waits in an output queue until the pty takes it. The queue
+// holds up to 64 KiB; a frame that does not fit while the client does not read is
+// dropped whole, so the stream the client reads is made of whole frames only.
 //
 // Threads: start() runs on the owner's thread before the driver's thread exists; after
 // that only the driver's thread touches the device and the pty, waiting in poll() on
@@ -42,8 +47,10 @@ public:
     std::string slavePath();
 
 private:
-    void toHost(std::span<const uint8_t> bytes) override;
+    bool toHost(std::span<const uint8_t> bytes) override;
     void setPresent(bool present) override;
+    bool hostOpen() const override;
+    void flush();
     void wake();
     void run();
     int pollTimeout() const;
@@ -51,6 +58,7 @@ private:
 
     const std::chrono::steady_clock::time_point start_;
     SimPty pty_;
+    Bytes outgoing;           // sent by the device, not yet taken by the pty
     std::string attachError_; // why the last attach failed
     int wakeFd_ = -1;
     std::atomic<bool> stop_{false};

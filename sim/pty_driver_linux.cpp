@@ -49,11 +49,30 @@ std::string PtyDriver::slavePath() {
     return call([this](SimDevice&, SimTime) { return pty_.slavePath(); });
 }
 
-void PtyDriver::toHost(std::span<const uint8_t> bytes) {
-    pty_.write(bytes);
+bool PtyDriver::toHost(std::span<const uint8_t> bytes) {
+    constexpr size_t outgoingLimit = 64 * 1024;
+    if (!pty_.attached()) {
+        return true; // off the bus: nobody to send to
+    }
+    if (outgoing.size() + bytes.size() > outgoingLimit) {
+        return false;
+    }
+    outgoing.insert(outgoing.end(), bytes.begin(), bytes.end());
+    flush();
+    return true;
+}
+
+void PtyDriver::flush() {
+    const size_t written = pty_.write(outgoing);
+    outgoing.erase(outgoing.begin(), outgoing.begin() + static_cast<std::ptrdiff_t>(written));
+}
+
+bool PtyDriver::hostOpen() const {
+    return false; // asked as the dongle comes back, on a pty made a moment ago
 }
 
 void PtyDriver::setPresent(bool present) {
+    outgoing.clear();
     if (!present) {
         pty_.detach();
         return;
@@ -84,8 +103,11 @@ int PtyDriver::pollTimeout() const {
 void PtyDriver::run() {
     Bytes buffer(4096);
     while (!stop_) {
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pty_.masterFd(), POLLIN, 0}};
-        const nfds_t count = pty_.attached() && !device_.wedged() ? 2 : 1;
+        // Wedged: the host's bytes are left unread, so its writes back up.
+        const short readEvents = device_.wedged() ? 0 : POLLIN;
+        const short masterEvents = outgoing.empty() ? readEvents : readEvents | POLLOUT;
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pty_.masterFd(), masterEvents, 0}};
+        const nfds_t count = pty_.attached() ? 2 : 1;
         ::poll(fds, count, pollTimeout());
         if (stop_) {
             return;
@@ -93,6 +115,9 @@ void PtyDriver::run() {
         uint64_t wakes = 0;
         [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &wakes, sizeof wakes);
         const SimTime now = elapsed();
+        if (count == 2 && (fds[1].revents & POLLOUT) != 0) {
+            flush();
+        }
         if (count == 2 && (fds[1].revents & POLLIN) != 0) {
             const long got = pty_.read(buffer.data(), buffer.size());
             if (got > 0) {

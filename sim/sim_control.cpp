@@ -70,10 +70,13 @@ std::string status(const SimDevice& device) {
     std::ostringstream out;
     out << "on bus: " << (device.present() ? "yes" : "no")
         << ", silent: " << (device.silent() ? "yes" : "no")
-        << ", discovering: " << (device.discovering() ? "yes" : "no") << "\n";
+        << ", discovering: " << (device.discovering() ? "yes" : "no")
+        << ", dropped frames: " << device.droppedFrames() << ", bonds: " << device.bonds().size()
+        << "\n";
     for (const auto& link : device.connections()) {
         out << "link " << int{link.handle} << ": " << addressText(link.address) << " interval "
-            << link.interval << " timeout " << link.timeout << " latency " << link.latency << "\n";
+            << link.interval << " timeout " << link.timeout << " latency " << link.latency
+            << (link.encrypted ? " encrypted" : "") << "\n";
     }
     return out.str();
 }
@@ -97,8 +100,9 @@ std::string peripherals(const SimDevice& device) {
     for (const auto& peripheral : device.peripherals()) {
         const PeripheralSpec& profile = peripheral->profile;
         out << addressText(profile.address) << " \"" << profile.name << "\""
+            << (profile.addressType == 1 ? " random" : "")
             << (profile.connectable ? "" : " not-connectable")
-            << (profile.inRange ? "" : " out-of-range")
+            << (profile.bondable ? " bondable" : "") << (profile.inRange ? "" : " out-of-range")
             << (peripheral->connection >= 0 ? " link " + std::to_string(peripheral->connection)
                                             : std::string())
             << "\n";
@@ -255,7 +259,8 @@ std::string runControlCommand(SimDevice& device, std::string_view line, SimTime 
 
 const char* controlHelp() {
     return "help                        this list\n"
-           "status                      on the bus or not, silence, discovery, links\n"
+           "status                      on the bus or not, silence, discovery, frames dropped\n"
+           "                            for a host that did not read, bonds, links\n"
            "peripherals                 the virtual peripherals and their attribute handles\n"
            "record [clear]              the commands received: time, name and bytes\n"
            "unplug | replug             the dongle leaves the bus / comes back and boots\n"

@@ -3,7 +3,8 @@
 // control socket, and as SimRunner::control takes them.
 //
 //   help                        this list
-//   status                      on the bus or not, silence, discovery, links
+//   status                      on the bus or not, silence, discovery, frames dropped
+//                               for a host that did not read, bonds, links
 //   peripherals                 the virtual peripherals and their attribute handles
 //   record [clear]              the commands received: time, name and bytes
 //   unplug | replug             the dongle leaves the bus / comes back and boots

@@ -70,14 +70,25 @@ void SimDevice::receive(std::span<const uint8_t> bytes, SimTime now) {
     if (!present_) {
         return;
     }
-    framer_.push(bytes);
-    while (auto packet = framer_.next()) {
-        handlePacket(*packet, now);
+    parser.push(bytes, now);
+    while (auto intake = parser.next()) {
+        handleIntake(*intake, now);
+    }
+    if (parser.pending()) {
+        scheduleInBoot(now + commandIdleLimit + SimTime(1),
+                       [this](SimTime at) { expireCommand(at); });
     }
 }
 
-void SimDevice::handlePacket(const Bytes& packet, SimTime now) {
-    const MessageRow* row = messageTable().find(MessageKind::Command, packet[2], packet[3]);
+void SimDevice::expireCommand(SimTime now) {
+    parser.expire(now);
+}
+
+void SimDevice::handleIntake(const Intake& intake, SimTime now) {
+    const Bytes& packet = intake.bytes;
+    const MessageRow* row = intake.rejection != 0
+                                ? nullptr
+                                : messageTable().find(MessageKind::Command, packet[2], packet[3]);
     record_.push_back({now, packet, row != nullptr ? row->name : std::string()});
     if (config_.recordLimit != 0 && record_.size() > config_.recordLimit) {
         record_.pop_front();
@@ -85,7 +96,11 @@ void SimDevice::handlePacket(const Bytes& packet, SimTime now) {
     if (silent_) {
         return;
     }
-    auto process = [this, packet](SimTime at) {
+    auto process = [this, packet, rejection = intake.rejection](SimTime at) {
+        if (rejection != 0) {
+            emit("system_protocol_error", {number(rejection)});
+            return;
+        }
         const Decoded decoded = decodePacket(MessageKind::Command, packet);
         if (decoded.status == DecodeStatus::Ok) {
             dispatch(decoded.message, at);
@@ -115,6 +130,13 @@ SimDevice::Handler SimDevice::handlerFor(const std::string& name) {
         {"gap_end_procedure", &SimDevice::gapEndProcedure},
         {"gap_connect_direct", &SimDevice::gapConnectDirect},
         {"gap_set_scan_parameters", &SimDevice::gapSetScanParameters},
+        {"gap_set_mode", &SimDevice::gapSetMode},
+        {"gap_set_filtering", &SimDevice::gapSetFiltering},
+        {"gap_set_adv_parameters", &SimDevice::gapSetAdvParameters},
+        {"connection_update", &SimDevice::connectionUpdate},
+        {"sm_encrypt_start", &SimDevice::smEncryptStart},
+        {"sm_get_bonds", &SimDevice::smGetBonds},
+        {"sm_delete_bonding", &SimDevice::smDeleteBonding},
         {"connection_disconnect", &SimDevice::connectionDisconnect},
         {"connection_get_rssi", &SimDevice::connectionGetRssi},
         {"connection_get_status", &SimDevice::connectionGetStatus},
@@ -141,8 +163,8 @@ void SimDevice::dispatch(const Message& message, SimTime now) {
 
 void SimDevice::send(MessageKind kind, const char* name, const std::vector<Value>& values) {
     const Bytes packet = encodePacket(messageTable().byName(kind, name), values);
-    if (present_ && !silent_) {
-        link_.toHost(packet);
+    if (present_ && !silent_ && !link_.toHost(packet)) {
+        ++framesDropped;
     }
 }
 
@@ -166,7 +188,7 @@ void SimDevice::powerDown() {
         peripheral->connection = -1;
         peripheral->gatt.clearConfigurations();
     }
-    framer_.clear();
+    parser.clear();
     if (present_) {
         present_ = false;
         link_.setPresent(false);
@@ -179,8 +201,12 @@ void SimDevice::attach(SimTime /*now*/) {
     }
     present_ = true;
     link_.setPresent(true);
-    emit("system_boot",
-         {number(1), number(3), number(2), number(122), number(3), number(1), number(1)});
+    // The boot goes out as the module comes back: only a host that has the port open
+    // at this moment hears it.
+    if (link_.hostOpen()) {
+        emit("system_boot",
+             {number(1), number(3), number(2), number(122), number(3), number(1), number(1)});
+    }
 }
 
 void SimDevice::unplug(SimTime /*now*/) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "sim/bgapi_packet.h"
+#include "sim/command_parser.h"
 #include "sim/gatt_database.h"
 #include "sim/peripheral.h"
 
@@ -23,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,16 +41,26 @@ struct SimConfig {
     bool confirmIndications = false;            // indications of type 5, answered by the host
     uint32_t seed = 1;                          // RSSI variation and garbage bytes
     size_t recordLimit = 10000;                 // the newest commands recorded; 0 keeps all
-    Address address{0x01, 0x00, 0x5E, 0x07, 0x80, 0x00};
+    // Today's fast answers: a GATT discovery answered in one connection interval and
+    // every advertising event reported whatever the scan window. Off, as on a module,
+    // discovery takes one interval per ATT round and scanning hears only its windows.
+    bool instant = false;
+    // Wire order, least significant byte first: 00:07:80:5E:00:01, vendor prefix 00-07-80.
+    Address address{0x01, 0x00, 0x5E, 0x80, 0x07, 0x00};
 };
 
 // Where a device's output goes.
 class SimLink {
 public:
     virtual ~SimLink() = default;
-    virtual void toHost(std::span<const uint8_t> bytes) = 0;
+    // One whole frame (or raw bytes of a fault); false when the port had no room for all
+    // of it and dropped it whole.
+    virtual bool toHost(std::span<const uint8_t> bytes) = 0;
     // The dongle appears on or vanishes from the bus.
     virtual void setPresent(bool present) = 0;
+    // Whether a host has the port open now. Only such a host hears the boot of a module
+    // that comes back on the bus; anyone opening the port later finds nothing of it.
+    virtual bool hostOpen() const = 0;
 };
 
 struct RecordedCommand {
@@ -57,12 +69,21 @@ struct RecordedCommand {
     std::string name; // empty when the header names no command
 };
 
+// One event of a GATT procedure's answer, kept until its ATT round comes, and the
+// events of one round (one ATT response of the peripheral).
+struct Outgoing {
+    const char* name;
+    std::vector<Value> values;
+};
+using Round = std::vector<Outgoing>;
+
 struct ConnectionInfo {
     uint8_t handle = 0;
     Address address{};
     uint16_t interval = 0;
     uint16_t timeout = 0;
     uint16_t latency = 0;
+    bool encrypted = false;
 };
 
 // A virtual peripheral as the device runs it: its description and its live GATT table.
@@ -125,6 +146,10 @@ public:
     bool wedged() const { return wedged_; }
     bool discovering() const { return discovering_; }
     std::vector<ConnectionInfo> connections() const;
+    // Frames dropped whole because the host did not read and the port had no room.
+    uint64_t droppedFrames() const { return framesDropped; }
+    // The stored bonds' peer addresses, by bond index.
+    const std::vector<Address>& bonds() const { return bondStore; }
     const std::vector<std::unique_ptr<VirtualPeripheral>>& peripherals() const {
         return peripherals_;
     }
@@ -151,7 +176,8 @@ private:
     // Core (sim_device.cpp).
     void schedule(SimTime at, std::function<void(SimTime)> action);
     void scheduleInBoot(SimTime at, std::function<void(SimTime)> action);
-    void handlePacket(const Bytes& packet, SimTime now);
+    void handleIntake(const Intake& intake, SimTime now);
+    void expireCommand(SimTime now);
     void dispatch(const Message& message, SimTime now);
     void send(MessageKind kind, const char* name, const std::vector<Value>& values);
     void respond(const char* name, const std::vector<Value>& values);
@@ -166,12 +192,19 @@ private:
     void gapEndProcedure(const Message& message, SimTime now);
     void gapConnectDirect(const Message& message, SimTime now);
     void gapSetScanParameters(const Message& message, SimTime now);
+    void gapSetMode(const Message& message, SimTime now);
+    void gapSetFiltering(const Message& message, SimTime now);
+    void gapSetAdvParameters(const Message& message, SimTime now);
+    void connectionUpdate(const Message& message, SimTime now);
     void connectionDisconnect(const Message& message, SimTime now);
     void connectionGetRssi(const Message& message, SimTime now);
     void connectionGetStatus(const Message& message, SimTime now);
     static uint32_t advertisingInterval(const VirtualPeripheral& peripheral);
     void scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at);
     void advertise(VirtualPeripheral& peripheral, SimTime now);
+    bool inScanWindow(SimTime at) const;
+    bool firstReport(const VirtualPeripheral& peripheral, int packetType);
+    void emitConnectionStatus(const Connection& connection, int flags);
     void tryConnect(uint64_t id, SimTime now);
     void completeConnect(SimTime now);
     void endConnection(uint8_t handle, uint16_t reason);
@@ -195,10 +228,30 @@ private:
     Connection* attclientConnection(const Message& message);
     Connection* beginProcedure(const char* responseName, const Message& message, bool valid);
     void afterRoundTrip(Connection& connection, SimTime now, std::function<void(SimTime)> step);
+    // Sends a procedure's answer: the first round now, each later one a connection
+    // interval after the one before, then `last` (the completion) in a round of its own
+    // when `finalRound` (the peer's "not found"), else with the last round. Instant
+    // devices send it all now.
+    void answerInRounds(Connection& connection, SimTime now, std::vector<Round> rounds,
+                        Outgoing last, bool finalRound);
+    void sendRounds(uint8_t link, SimTime now, std::vector<Round> rounds, size_t at, Outgoing last,
+                    bool finalRound);
+    Outgoing completion(uint8_t connection, uint16_t result, uint16_t handle) const;
+    // Ends a discovery's first round: "not found" when it found nothing, else its rounds.
+    void finishDiscovery(uint8_t link, uint16_t start, std::vector<Round> rounds, bool finalRound,
+                         SimTime now);
     void completed(uint8_t connection, uint16_t result, uint16_t handle);
     void writeValue(Connection& connection, Attribute& attribute, const Bytes& data, SimTime now);
     void pushValue(Connection& connection, Attribute& value, const Bytes& data);
     void startPeriodicNotify(Connection& connection, uint16_t valueHandle, SimTime now);
+
+    // Security manager: encryption and bonds (sim_device_security.cpp).
+    void smEncryptStart(const Message& message, SimTime now);
+    void smGetBonds(const Message& message, SimTime now);
+    void smDeleteBonding(const Message& message, SimTime now);
+    void encrypt(Connection& connection, bool bonding);
+    int storeBond(const Address& address);
+    int bondOf(const Address& address) const;
 
     // System and everything the module answers without doing (sim_device_other.cpp).
     void systemReset(const Message& message, SimTime now);
@@ -214,7 +267,7 @@ private:
     std::vector<std::unique_ptr<VirtualPeripheral>> peripherals_;
     std::vector<Timer> timers_; // a heap ordered by time, then by order of scheduling
     uint64_t timerSeq_ = 0;
-    PacketFramer framer_{0xF8};
+    CommandParser parser;
     std::deque<RecordedCommand> record_; // at most config_.recordLimit, oldest first
     std::minstd_rand random_;
 
@@ -230,6 +283,15 @@ private:
     uint8_t discoverMode_ = 0;
     uint64_t discoveryEpoch_ = 0;
     bool activeScan_ = false;
+    // Scan parameters in 0.625 ms units, as the module has them before any
+    // gap_set_scan_parameters; windows count from the start of the discovery.
+    uint16_t scanInterval = 75;
+    uint16_t scanWindow = 50;
+    SimTime discoveryStart{0};
+    bool filterDuplicates = false;
+    std::set<std::pair<Address, int>> reported; // this discovery's reports, when filtered
+    std::vector<Address> bondStore;             // kept across resets, as in flash
+    uint64_t framesDropped = 0;
     std::optional<PendingConnect> pending_;
     std::vector<std::unique_ptr<Connection>> connections_; // by handle, null when free
     uint64_t nextLinkId_ = 1;

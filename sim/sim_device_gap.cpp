@@ -74,7 +74,8 @@ std::vector<ConnectionInfo> SimDevice::connections() const {
     for (const auto& connection : connections_) {
         if (connection != nullptr) {
             out.push_back({connection->handle, connection->peripheral->profile.address,
-                           connection->interval, connection->timeout, connection->latency});
+                           connection->interval, connection->timeout, connection->latency,
+                           connection->encrypted});
         }
     }
     return out;
@@ -88,7 +89,41 @@ void SimDevice::gapSetScanParameters(const Message& message, SimTime /*now*/) {
         return;
     }
     activeScan_ = message.number("active") != 0;
+    scanInterval = static_cast<uint16_t>(interval);
+    scanWindow = static_cast<uint16_t>(window);
     respond("gap_set_scan_parameters", {number(result::ok)});
+}
+
+// The module's own advertising. Nothing in the simulation scans for it, so the mode and
+// the parameters are checked and kept by nobody.
+void SimDevice::gapSetMode(const Message& message, SimTime /*now*/) {
+    constexpr int64_t lastDiscoverMode = 4; // user data
+    constexpr int64_t lastConnectMode = 3;  // scannable non-connectable
+    const bool valid = message.number("discover") <= lastDiscoverMode &&
+                       message.number("connect") <= lastConnectMode;
+    respond("gap_set_mode", {number(valid ? result::ok : result::invalidParameter)});
+}
+
+void SimDevice::gapSetAdvParameters(const Message& message, SimTime /*now*/) {
+    const int64_t low = message.number("adv_interval_min");
+    const int64_t high = message.number("adv_interval_max");
+    const int64_t channels = message.number("adv_channels");
+    const bool valid =
+        low >= 0x20 && low <= high && high <= 0x4000 && channels >= 1 && channels <= 7;
+    respond("gap_set_adv_parameters", {number(valid ? result::ok : result::invalidParameter)});
+}
+
+// The scan and advertising policies (white list) are accepted and not applied; duplicate
+// filtering is: each device's advertisement and scan response are reported once per
+// discovery.
+void SimDevice::gapSetFiltering(const Message& message, SimTime /*now*/) {
+    const int64_t duplicates = message.number("scan_duplicate_filtering");
+    const bool valid =
+        message.number("scan_policy") <= 1 && message.number("adv_policy") <= 3 && duplicates <= 1;
+    if (valid) {
+        filterDuplicates = duplicates != 0;
+    }
+    respond("gap_set_filtering", {number(valid ? result::ok : result::invalidParameter)});
 }
 
 void SimDevice::gapDiscover(const Message& message, SimTime now) {
@@ -104,6 +139,8 @@ void SimDevice::gapDiscover(const Message& message, SimTime now) {
     respond("gap_discover", {number(result::ok)});
     discovering_ = true;
     discoverMode_ = static_cast<uint8_t>(mode);
+    discoveryStart = now;
+    reported.clear();
     ++discoveryEpoch_;
     for (auto& peripheral : peripherals_) {
         // Each peripheral is met at a random phase of its interval.
@@ -128,21 +165,38 @@ void SimDevice::scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at) {
     });
 }
 
-void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime /*now*/) {
+// Whether the scanner listens at `at`: in the window that opens each scan interval.
+bool SimDevice::inScanWindow(SimTime at) const {
+    if (config_.instant) {
+        return true;
+    }
+    constexpr int64_t unitMicroseconds = 625;
+    const int64_t since = (at - discoveryStart).count() * 1000;
+    return since % (scanInterval * unitMicroseconds) < scanWindow * unitMicroseconds;
+}
+
+// False for a report that duplicate filtering holds back.
+bool SimDevice::firstReport(const VirtualPeripheral& peripheral, int packetType) {
+    return !filterDuplicates || reported.insert({peripheral.profile.address, packetType}).second;
+}
+
+void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime now) {
     const PeripheralSpec& profile = peripheral.profile;
     if (!profile.inRange || !peripheral.advertising || peripheral.connection >= 0 ||
-        !reportedIn(discoverMode_, profile.advData)) {
+        !reportedIn(discoverMode_, profile.advData) || !inScanWindow(now)) {
         return;
     }
     constexpr int connectable = 0;
     constexpr int nonConnectable = 2;
     constexpr int scanResponse = 4;
     constexpr int noBond = 0xFF;
-    emit("gap_scan_response",
-         {number(varied(profile.rssi)), number(profile.connectable ? connectable : nonConnectable),
-          bytes(profile.address), number(profile.addressType), number(noBond),
-          bytes(profile.advData)});
-    if (activeScan_ && !profile.scanResponseData.empty()) {
+    const int type = profile.connectable ? connectable : nonConnectable;
+    if (firstReport(peripheral, type)) {
+        emit("gap_scan_response",
+             {number(varied(profile.rssi)), number(type), bytes(profile.address),
+              number(profile.addressType), number(noBond), bytes(profile.advData)});
+    }
+    if (activeScan_ && !profile.scanResponseData.empty() && firstReport(peripheral, scanResponse)) {
         emit("gap_scan_response",
              {number(varied(profile.rssi)), number(scanResponse), bytes(profile.address),
               number(profile.addressType), number(noBond), bytes(profile.scanResponseData)});
@@ -184,7 +238,9 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
     const Bytes& given = message.bytes("address");
     std::copy(given.begin(), given.end(), address.begin());
     VirtualPeripheral* peripheral = peripheralAt(address);
-    if (peripheral != nullptr && !peripheral->profile.connectable) {
+    // A radio answers only a connect request for its own address and address type.
+    if (peripheral != nullptr && (!peripheral->profile.connectable ||
+                                  peripheral->profile.addressType != message.number("addr_type"))) {
         peripheral = nullptr;
     }
     if (stalledConnects_ > 0) {
@@ -228,17 +284,59 @@ void SimDevice::completeConnect(SimTime /*now*/) {
     connection->timeout = pending_->timeout;
     connection->latency = pending_->latency;
     connection->id = pending_->id;
+    connection->bond = static_cast<uint8_t>(bondOf(connection->peripheral->profile.address));
     pending_.reset();
-    VirtualPeripheral& peripheral = *connection->peripheral;
-    peripheral.connection = connection->handle;
-    constexpr int connectedAndCompleted = 0x05;
-    constexpr int noBond = 0xFF;
-    emit("connection_status",
-         {number(connection->handle), number(connectedAndCompleted),
-          bytes(peripheral.profile.address), number(peripheral.profile.addressType),
-          number(connection->interval), number(connection->timeout), number(connection->latency),
-          number(noBond)});
+    connection->peripheral->connection = connection->handle;
+    emitConnectionStatus(*connection, linkFlag::connected | linkFlag::completed);
     connections_[connection->handle] = std::move(connection);
+}
+
+void SimDevice::emitConnectionStatus(const Connection& connection, int flags) {
+    const PeripheralSpec& profile = connection.peripheral->profile;
+    emit("connection_status",
+         {number(connection.handle), number(flags), bytes(profile.address),
+          number(profile.addressType), number(connection.interval), number(connection.timeout),
+          number(connection.latency), number(connection.bond)});
+}
+
+// The new parameters take effect at an instant the central sets six connection events
+// ahead; then connection_status reports them with flag 0x08.
+void SimDevice::connectionUpdate(const Message& message, SimTime now) {
+    const int64_t handle = message.number("connection");
+    Connection* connection = handle < static_cast<int64_t>(connections_.size())
+                                 ? connections_[static_cast<size_t>(handle)].get()
+                                 : nullptr;
+    const int64_t intervalMin = message.number("interval_min");
+    const int64_t timeout = message.number("timeout");
+    const int64_t latency = message.number("latency");
+    uint16_t code = result::ok;
+    if (connection == nullptr) {
+        code = result::notConnected;
+    } else if (!validConnectParameters(intervalMin, message.number("interval_max"), timeout,
+                                       latency)) {
+        code = result::invalidParameter;
+    }
+    respond("connection_update", {number(handle), number(code)});
+    if (code != result::ok) {
+        return;
+    }
+    constexpr int eventsAhead = 6;
+    const SimTime instant = now + connection->intervalTime() * (config_.instant ? 1 : eventsAhead);
+    scheduleInBoot(instant, [this, link = connection->handle, id = connection->id,
+                             interval = static_cast<uint16_t>(intervalMin),
+                             timeout = static_cast<uint16_t>(timeout),
+                             latency = static_cast<uint16_t>(latency)](SimTime) {
+        Connection* current = connections_[link].get();
+        if (current == nullptr || current->id != id) {
+            return;
+        }
+        current->interval = interval;
+        current->timeout = timeout;
+        current->latency = latency;
+        const int encrypted = current->encrypted ? linkFlag::encrypted : 0;
+        emitConnectionStatus(*current,
+                             linkFlag::connected | encrypted | linkFlag::parametersChanged);
+    });
 }
 
 void SimDevice::endConnection(uint8_t handle, uint16_t reason) {
@@ -325,13 +423,8 @@ void SimDevice::connectionGetStatus(const Message& message, SimTime /*now*/) {
         return;
     }
     const Connection& connection = *connections_[static_cast<size_t>(handle)];
-    const PeripheralSpec& profile = connection.peripheral->profile;
-    constexpr int connected = 0x01;
-    constexpr int noBond = 0xFF;
-    emit("connection_status",
-         {number(handle), number(connected), bytes(profile.address), number(profile.addressType),
-          number(connection.interval), number(connection.timeout), number(connection.latency),
-          number(noBond)});
+    emitConnectionStatus(connection,
+                         linkFlag::connected | (connection.encrypted ? linkFlag::encrypted : 0));
 }
 
 } // namespace sim

@@ -4,6 +4,12 @@
 //
 // Every procedure answers with its response at once; what the peripheral answers over
 // the air comes one connection interval later, one ATT round trip after another per link.
+// A discovery (services, characteristics, descriptors) runs in as many rounds as ATT
+// responses at the default MTU of 23 need: a response holds entries of one size only,
+// as many as fit into 22 bytes after its opcode (for example five 16-bit or one 128-bit
+// handle/UUID pair of find_information, three 16-bit groups of read_by_group_type), and
+// the peer's "attribute not found" for the range after the last entry takes a round of
+// its own. An instant device answers all of it in the first round.
 #include "sim/sim_device_internal.h"
 
 #include <algorithm>
@@ -21,6 +27,34 @@ Bytes truncated(const Bytes& value, size_t limit) {
 uint16_t handleOf(const Message& message, const char* name) {
     return static_cast<uint16_t>(message.number(name));
 }
+
+// Collects a discovery's entries into rounds: all entries of a round have one size, and
+// they fill at most `room` bytes of it.
+class RoundPacker {
+public:
+    explicit RoundPacker(size_t room) : room(room) {}
+
+    void add(Outgoing entry, size_t size) {
+        if (rounds.empty() || size != entrySize || used + size > room) {
+            rounds.emplace_back();
+            used = 0;
+            entrySize = size;
+        }
+        rounds.back().push_back(std::move(entry));
+        used += size;
+    }
+    bool empty() const { return rounds.empty(); }
+    std::vector<Round> take() { return std::move(rounds); }
+
+private:
+    size_t room;
+    size_t used = 0;
+    size_t entrySize = 0;
+    std::vector<Round> rounds;
+};
+
+// A response's room for entries: the PDU without its opcode and length or format byte.
+constexpr size_t listRoom = attResponseRoom - 1;
 
 } // namespace
 
@@ -49,6 +83,54 @@ void SimDevice::completed(uint8_t connection, uint16_t code, uint16_t handle) {
     emit("attclient_procedure_completed", {number(connection), number(code), number(handle)});
 }
 
+void SimDevice::finishDiscovery(uint8_t link, uint16_t start, std::vector<Round> rounds,
+                                bool finalRound, SimTime now) {
+    if (rounds.empty()) {
+        completed(link, result::attributeNotFound, start);
+        return;
+    }
+    answerInRounds(*connections_[link], now, std::move(rounds), completion(link, result::ok, start),
+                   finalRound);
+}
+
+Outgoing SimDevice::completion(uint8_t connection, uint16_t code, uint16_t handle) const {
+    return {"attclient_procedure_completed", {number(connection), number(code), number(handle)}};
+}
+
+void SimDevice::answerInRounds(Connection& connection, SimTime now, std::vector<Round> rounds,
+                               Outgoing last, bool finalRound) {
+    if (config_.instant) {
+        for (const Round& round : rounds) {
+            for (const Outgoing& entry : round) {
+                emit(entry.name, entry.values);
+            }
+        }
+        emit(last.name, last.values);
+        return;
+    }
+    sendRounds(connection.handle, now, std::move(rounds), 0, std::move(last), finalRound);
+}
+
+void SimDevice::sendRounds(uint8_t link, SimTime now, std::vector<Round> rounds, size_t at,
+                           Outgoing last, bool finalRound) {
+    if (at < rounds.size()) {
+        for (const Outgoing& entry : rounds[at]) {
+            emit(entry.name, entry.values);
+        }
+    }
+    const bool lastRound = at + 1 >= rounds.size();
+    if (lastRound && (!finalRound || at >= rounds.size())) {
+        emit(last.name, last.values);
+        return;
+    }
+    afterRoundTrip(*connections_[link], now,
+                   [this, link, rounds = std::move(rounds), at, last = std::move(last),
+                    finalRound](SimTime when) mutable {
+                       sendRounds(link, when, std::move(rounds), at + 1, std::move(last),
+                                  finalRound);
+                   });
+}
+
 SimDevice::Connection* SimDevice::beginProcedure(const char* responseName, const Message& message,
                                                  bool valid) {
     Connection* connection = attclientConnection(message);
@@ -74,7 +156,7 @@ void SimDevice::readByGroupType(const Message& message, SimTime now) {
     GattDatabase& gatt = connection->peripheral->gatt;
     const uint16_t start = handleOf(message, "start");
     const uint16_t end = handleOf(message, "end");
-    afterRoundTrip(*connection, now, [this, link, &gatt, start, end, type = *type](SimTime) {
+    afterRoundTrip(*connection, now, [this, link, &gatt, start, end, type = *type](SimTime at) {
         if (start == 0 || start > end) {
             completed(link, result::invalidHandle, start);
             return;
@@ -84,15 +166,18 @@ void SimDevice::readByGroupType(const Message& message, SimTime now) {
             completed(link, result::unsupportedGroupType, start);
             return;
         }
-        bool found = false;
+        RoundPacker packer(listRoom);
+        uint16_t lastEnd = 0;
         for (const auto& attribute : gatt.attributes()) {
             if (attribute.handle >= start && attribute.handle <= end && attribute.type == type) {
-                emit("attclient_group_found", {number(link), number(attribute.handle),
-                                               number(attribute.groupEnd), bytes(attribute.value)});
-                found = true;
+                packer.add({"attclient_group_found",
+                            {number(link), number(attribute.handle), number(attribute.groupEnd),
+                             bytes(attribute.value)}},
+                           4 + attribute.value.size());
+                lastEnd = attribute.groupEnd;
             }
         }
-        completed(link, found ? result::ok : result::attributeNotFound, start);
+        finishDiscovery(link, start, packer.take(), lastEnd < end, at);
     });
 }
 
@@ -106,12 +191,13 @@ void SimDevice::readByType(const Message& message, SimTime now) {
     GattDatabase& gatt = connection->peripheral->gatt;
     const uint16_t start = handleOf(message, "start");
     const uint16_t end = handleOf(message, "end");
-    afterRoundTrip(*connection, now, [this, link, &gatt, start, end, type = *type](SimTime) {
+    afterRoundTrip(*connection, now, [this, link, &gatt, start, end, type = *type](SimTime at) {
         if (start == 0 || start > end) {
             completed(link, result::invalidHandle, start);
             return;
         }
-        bool found = false;
+        RoundPacker packer(listRoom);
+        uint16_t lastHandle = 0;
         for (const auto& attribute : gatt.attributes()) {
             if (attribute.handle < start || attribute.handle > end || attribute.type != type) {
                 continue;
@@ -119,19 +205,22 @@ void SimDevice::readByType(const Message& message, SimTime now) {
             if (!attribute.readable()) {
                 // The first match in error ends the procedure with that error; a later
                 // one ends the list.
-                if (!found) {
+                if (packer.empty()) {
                     completed(link, result::readNotPermitted, attribute.handle);
                     return;
                 }
                 break;
             }
             constexpr int readByTypeValue = 3;
-            emit("attclient_attribute_value",
-                 {number(link), number(attribute.handle), number(readByTypeValue),
-                  bytes(truncated(attribute.value, maxReadByTypeLength))});
-            found = true;
+            const Bytes value = truncated(attribute.value, maxReadByTypeLength);
+            const size_t size = 2 + value.size();
+            packer.add(
+                {"attclient_attribute_value",
+                 {number(link), number(attribute.handle), number(readByTypeValue), bytes(value)}},
+                size);
+            lastHandle = attribute.handle;
         }
-        completed(link, found ? result::ok : result::attributeNotFound, start);
+        finishDiscovery(link, start, packer.take(), lastHandle < end, at);
     });
 }
 
@@ -147,20 +236,24 @@ void SimDevice::findByTypeValue(const Message& message, SimTime now) {
     const Uuid type = Uuid::from16(handleOf(message, "uuid"));
     afterRoundTrip(
         *connection, now,
-        [this, link, &gatt, start, end, type, value = message.bytes("value")](SimTime) {
-            bool found = false;
+        [this, link, &gatt, start, end, type, value = message.bytes("value")](SimTime at) {
+            RoundPacker packer(attResponseRoom);
+            uint16_t lastEnd = 0;
             for (const auto& attribute : gatt.attributes()) {
                 if (attribute.handle >= start && attribute.handle <= end &&
                     attribute.type == type && attribute.value == value) {
                     const uint16_t groupEnd = attribute.role == AttributeRole::Service
                                                   ? attribute.groupEnd
                                                   : attribute.handle;
-                    emit("attclient_group_found",
-                         {number(link), number(attribute.handle), number(groupEnd), bytes(value)});
-                    found = true;
+                    constexpr size_t handlesInformation = 4;
+                    packer.add(
+                        {"attclient_group_found",
+                         {number(link), number(attribute.handle), number(groupEnd), bytes(value)}},
+                        handlesInformation);
+                    lastEnd = groupEnd;
                 }
             }
-            completed(link, found ? result::ok : result::attributeNotFound, start);
+            finishDiscovery(link, start, packer.take(), lastEnd < end, at);
         });
 }
 
@@ -173,16 +266,20 @@ void SimDevice::findInformation(const Message& message, SimTime now) {
     GattDatabase& gatt = connection->peripheral->gatt;
     const uint16_t start = handleOf(message, "start");
     const uint16_t end = handleOf(message, "end");
-    afterRoundTrip(*connection, now, [this, link, &gatt, start, end](SimTime) {
-        bool found = false;
+    afterRoundTrip(*connection, now, [this, link, &gatt, start, end](SimTime at) {
+        RoundPacker packer(listRoom);
+        uint16_t lastHandle = 0;
         for (const auto& attribute : gatt.attributes()) {
             if (attribute.handle >= start && attribute.handle <= end) {
-                emit("attclient_find_information_found",
-                     {number(link), number(attribute.handle), bytes(attribute.type.wire())});
-                found = true;
+                const Bytes type = attribute.type.wire();
+                const size_t size = 2 + type.size();
+                packer.add({"attclient_find_information_found",
+                            {number(link), number(attribute.handle), bytes(type)}},
+                           size);
+                lastHandle = attribute.handle;
             }
         }
-        completed(link, found ? result::ok : result::attributeNotFound, start);
+        finishDiscovery(link, start, packer.take(), lastHandle < end, at);
     });
 }
 

@@ -27,6 +27,8 @@ struct SimDevice::Connection {
     bool awaitingConfirm = false;
     std::set<uint16_t> periodic; // value handles whose periodic notification runs
     SimTime busyUntil{0};        // ATT round trips on one link run one after another
+    bool encrypted = false;
+    uint8_t bond = 0xFF; // the bond index the link is encrypted with, 0xFF none
 
     SimTime intervalTime() const { return SimTime((interval * 5 + 3) / 4); }
 };
@@ -40,6 +42,7 @@ constexpr uint16_t outOfMemory = 0x0182;
 constexpr uint16_t notImplemented = 0x0183;
 constexpr uint16_t notRecognized = 0x0184;
 constexpr uint16_t notConnected = 0x0186;
+constexpr uint16_t authenticationFailure = 0x0205;
 constexpr uint16_t connectionLimit = 0x0209;
 constexpr uint16_t localHostTerminated = 0x0216;
 constexpr uint16_t supervisionTimeout = 0x0208;
@@ -59,6 +62,19 @@ constexpr size_t maxReadLength = 22;
 constexpr size_t maxReadByTypeLength = 19;
 constexpr size_t maxNotifyLength = 20;
 constexpr size_t maxAttributeLength = 512;
+// An ATT response PDU at the default MTU of 23, without its opcode.
+constexpr size_t attResponseRoom = 22;
+
+// connection_status flags.
+namespace linkFlag {
+constexpr int connected = 0x01;
+constexpr int encrypted = 0x02;
+constexpr int completed = 0x04;
+constexpr int parametersChanged = 0x08;
+} // namespace linkFlag
+
+// Bonds the module keeps in flash.
+constexpr size_t maxBonds = 8;
 
 inline Value number(int64_t value) {
     return Value(value);

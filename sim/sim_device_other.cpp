@@ -5,9 +5,10 @@
 namespace sim {
 
 void SimDevice::systemReset(const Message& /*message*/, SimTime now) {
-    // No response: the module drops off the bus, comes back and announces its boot. The
-    // DFU boot that system_reset(1) and dfu_reset ask for is not simulated: the module
-    // always boots into its normal program.
+    // No response: the module drops off the bus and comes back (announcing its boot to a
+    // host that has the port open by then). The DFU boot that system_reset(1) and
+    // dfu_reset ask for is not simulated: the module always boots into its normal
+    // program, and linkrelay-sim --help says so.
     powerDown();
     schedule(now + SimTime(config_.reenumerateDelayMs), [this, epoch = bootEpoch_](SimTime at) {
         if (epoch == bootEpoch_) {
@@ -31,15 +32,11 @@ void SimDevice::systemGetInfo(const Message& /*message*/, SimTime /*now*/) {
 
 void SimDevice::systemGetConnections(const Message& /*message*/, SimTime /*now*/) {
     respond("system_get_connections", {number(config_.maxConnections)});
-    constexpr int connected = 0x01;
-    constexpr int noBond = 0xFF;
     for (const auto& connection : connections_) {
         if (connection != nullptr) {
-            const PeripheralSpec& profile = connection->peripheral->profile;
-            emit("connection_status",
-                 {number(connection->handle), number(connected), bytes(profile.address),
-                  number(profile.addressType), number(connection->interval),
-                  number(connection->timeout), number(connection->latency), number(noBond)});
+            emitConnectionStatus(*connection,
+                                 linkFlag::connected |
+                                     (connection->encrypted ? linkFlag::encrypted : 0));
         }
     }
 }

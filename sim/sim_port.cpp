@@ -68,12 +68,19 @@ void SimPort::kick() {
     readable_.notify_all();
 }
 
-void SimPort::toHost(std::span<const uint8_t> bytes) {
+bool SimPort::toHost(std::span<const uint8_t> bytes) {
     const std::lock_guard lock(mutex_);
-    const size_t room = bufferLimit - std::min(bufferLimit, toHost_.size());
-    toHost_.insert(toHost_.end(), bytes.begin(),
-                   bytes.begin() + static_cast<std::ptrdiff_t>(std::min(room, bytes.size())));
+    if (toHost_.size() + bytes.size() > bufferLimit) {
+        return false;
+    }
+    toHost_.insert(toHost_.end(), bytes.begin(), bytes.end());
     readable_.notify_all();
+    return true;
+}
+
+bool SimPort::hostOpen() const {
+    const std::lock_guard lock(mutex_);
+    return open_ && !broken_;
 }
 
 void SimPort::setPresent(bool present) {

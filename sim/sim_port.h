@@ -5,7 +5,10 @@
 // An unplug or a reset takes the dongle off the bus: open() then fails, and a port
 // that was open stays broken (read and write return -1) until it is closed and opened
 // again after the dongle has come back, as with a hung-up tty. Bytes the dongle sends
-// while no one has the port open wait in the port (up to 64 KiB), as in a tty buffer.
+// while no one has the port open wait in the port, as in a tty buffer; the boot of a
+// dongle that comes back is sent only while a host has the port open, which a port that
+// went away never is (SimLink::hostOpen). The port holds up to 64 KiB the host has not
+// read; a frame that does not fit is dropped whole, so the host reads whole frames only.
 //
 // Threads: every member is thread-safe. One mutex (mutex_) guards all state;
 // readable_ wakes a reader. The host's write calls the wake function given to the
@@ -42,8 +45,9 @@ public:
     void kick();
 
     // Device side.
-    void toHost(std::span<const uint8_t> bytes) override;
+    bool toHost(std::span<const uint8_t> bytes) override;
     void setPresent(bool present) override;
+    bool hostOpen() const override;
     // The bytes the host wrote since the last call.
     Bytes takeHostBytes();
 

@@ -6,7 +6,7 @@
 // atomic rename. The simulator keeps a slave descriptor of its own open, so the master
 // never reads EIO while no client has the port open. detach() removes the link and
 // closes both ends: a client that has the port open sees a hang-up, as on an unplug.
-// The master is non-blocking; bytes that do not fit into the pty are dropped.
+// The master is non-blocking: write() takes what fits into the pty now.
 //
 // Threads: owned by one thread (PtyDriver's); not thread-safe.
 #pragma once
@@ -34,7 +34,7 @@ public:
     const std::string& slavePath() const { return slavePath_; }
     const std::string& linkPath() const { return linkPath_; }
 
-    // Writes to the client; returns the number of bytes dropped for lack of room.
+    // Writes to the client what fits now; returns the number of bytes written.
     size_t write(std::span<const uint8_t> bytes);
     // Reads what the client wrote, without waiting: the count, 0 when there is
     // nothing, -1 on an error.

@@ -78,7 +78,7 @@ size_t SimPty::write(std::span<const uint8_t> bytes) {
             break;
         }
     }
-    return bytes.size() - done;
+    return done;
 }
 
 long SimPty::read(uint8_t* buffer, size_t max) {

@@ -2,6 +2,7 @@
 #include "tools/cli.h"
 
 #include "client/client_error.h"
+#include "service/build_info.h"
 #include "tools/commands.h"
 #include "tools/session.h"
 #include "tools/session_help.h"
@@ -107,6 +108,7 @@ std::string cliHelpText() {
            "  --timeout SECONDS      how long to wait for each answer (default 10)\n"
            "  --json                 print one JSON object per event instead of text\n"
            "  --help                 this text, or the command's help after a command\n"
+           "  --version              print the version and exit\n"
            "\n"
            "Exit codes:\n"
            "  0  success\n"
@@ -125,6 +127,10 @@ int runCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
     if (!options) {
         err << "linkrelay-cli: " << error << "\n";
         return ExitUsage;
+    }
+    if (options->version) {
+        out << versionLine() << "\n";
+        return ExitSuccess;
     }
     if (options->command == "help" || (options->help && options->command.empty())) {
         return runHelp(*options, out, err);

@@ -69,6 +69,8 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& argume
             options.json = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
         } else if (argument == "--host") {
             if (!takeValue(arguments, at, value) || value.empty()) {
                 error = "--host needs a host name or address";

@@ -1,5 +1,5 @@
 // The tool's exit codes and its options: those that every command takes (--host,
-// --port, --json, --timeout, --help) wherever they stand, the command's name, and the
+// --port, --json, --timeout, --help, --version) wherever they stand, the command's name, and the
 // rest of the arguments, which belong to the command.
 //
 // Pure functions; safe on any thread.
@@ -30,6 +30,7 @@ struct CliOptions {
     uint16_t port = 9089;
     bool json = false;
     bool help = false;
+    bool version = false;
     std::chrono::milliseconds timeout{10000}; // for each awaited answer
     std::string command;                      // empty when none was given
     std::vector<std::string> arguments;       // the command's own, in order

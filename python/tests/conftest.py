@@ -1,8 +1,8 @@
 """Fixtures: the real service on its simulated dongle, started per test module.
 
-The programs come from LINKRELAY_BIN (default: build/ci/bin of this tree). When the
-service takes --listen, each one gets a free loopback port of its own; otherwise it binds
-port 9089, and only one runs at a time (modules run one after the other).
+The programs come from LINKRELAY_BIN (default: build/ci/bin of this tree). Each service
+listens on a free loopback port of its own (--listen), so the tests can run beside
+anything else on the machine.
 """
 
 import asyncio
@@ -38,11 +38,6 @@ def program(name: str) -> str:
     return str(path)
 
 
-def takes_listen() -> bool:
-    usage = subprocess.run([program("linkrelay"), "--help"], capture_output=True, text=True)
-    return "--listen" in usage.stdout + usage.stderr
-
-
 def free_port() -> int:
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -51,10 +46,8 @@ def free_port() -> int:
 
 def endpoint():
     """Where the next service listens, and its --listen arguments."""
-    if takes_listen():
-        port = free_port()
-        return ("127.0.0.1", port), ["--listen", f"127.0.0.1:{port}"]
-    return ("127.0.0.1", 9089), []
+    port = free_port()
+    return ("127.0.0.1", port), ["--listen", f"127.0.0.1:{port}"]
 
 
 async def wait_ready(host: str, port: int, service: subprocess.Popen) -> None:

@@ -53,7 +53,7 @@ async def test_scan_reports_manufacturer_data_and_stops(service):
         assert result.flags == 0x04
         scan = client.scan()
         async with scan:
-            await scan.__anext__()
+            await asyncio.wait_for(scan.__anext__(), 10)
         # Stopped: the iterator ends, and the session stays usable.
         with pytest.raises(StopAsyncIteration):
             await scan.__anext__()
@@ -93,14 +93,18 @@ async def test_device_calls_on_the_heart_rate_monitor(service):
             await device.read(SENSOR_LOCATION)
 
 
+async def values_until_end(subscription):
+    return [value async for value in subscription]
+
+
 async def test_subscription_as_an_async_iterator_ends_on_unsubscribe(service):
     async with service.client() as client:
         device = await client.connect(HEART_RATE)
         subscription = await device.notify(HR_MEASUREMENT)
-        first = await subscription.__anext__()
+        first = await asyncio.wait_for(subscription.__anext__(), 10)
         assert first[0] == 0
         await subscription.unsubscribe()
-        rest = [value async for value in subscription]
+        rest = await asyncio.wait_for(values_until_end(subscription), 10)
         assert len(rest) <= 1  # at most one value already on the way
         await device.disconnect()
 
@@ -139,6 +143,8 @@ async def test_writes_short_and_long_with_and_without_response(service):
 
 async def test_time_outs(service):
     async with service.client(timeout=2) as client:
+        # Thermo 7 has a random address: the service connects it as the scan saw it.
+        await scan_until(client, [THERMO])
         device = await client.connect(THERMO)
         # No characteristic found: the service sends nothing.
         with pytest.raises(linkrelay.Timeout, match="characteristics"):
@@ -169,7 +175,7 @@ async def test_events_of_other_clients_devices_stay_out(service):
         assert (await echo.characteristic(ECHO_SERIAL)).index == 0
         notifications = await heart.notify(HR_MEASUREMENT)
         for _ in range(3):
-            await notifications.__anext__()
+            await asyncio.wait_for(notifications.__anext__(), 10)
             assert await echo.read(0) == b"EP-0042"
         # Every client hears of every disconnection; only the owner's device ends.
         await heart.disconnect()
@@ -181,6 +187,7 @@ async def test_events_of_other_clients_devices_stay_out(service):
 
 async def test_refused_request_closes_only_that_session(service):
     async with service.client() as bystander:
+        await scan_until(bystander, [THERMO])
         device = await bystander.connect(THERMO)
         async with service.client() as client:
             echo = await client.connect(ECHO)

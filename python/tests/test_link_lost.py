@@ -32,6 +32,7 @@ async def test_subscription_ends_with_the_link(controlled_service):
                 values.append(value)
                 if len(values) == 2:
                     service.control(f"range {HEART_RATE} out")
+                assert len(values) < 10, "the link outlived the peripheral's departure"
         assert ended.value.reason == 2  # supervision timeout
         assert lost == [device] and not device.connected
         assert device.disconnect_reason == 2

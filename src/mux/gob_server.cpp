@@ -149,12 +149,12 @@ int serverInit(char* text) {
     return 0;
 }
 
-Stream* serverCreate() {
+Stream* serverCreate(const ListenAddress& address) {
     Stream* listening = newStream();
     addListener(listening, StreamEventType::Accept, onAccept);
     addListener(listening, StreamEventType::Error, onError);
     addListener(listening, StreamEventType::Destroy, onDestroy);
-    if (streamListen(listening, "0.0.0.0", gobServerPort, gobServerBacklog) != 0) {
+    if (streamListen(listening, address.host.c_str(), address.port, gobServerBacklog) != 0) {
         return nullptr;
     }
     return listening;

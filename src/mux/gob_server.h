@@ -10,6 +10,7 @@
 #pragma once
 
 #include "gob/gob.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <cstddef>
@@ -26,8 +27,10 @@ struct GobServerHooks {
     void* context = nullptr;
 };
 
-// The TCP port and backlog on which the service listens, on every IPv4 interface.
+// The TCP port and backlog on which the service listens; by default on every IPv4
+// interface.
 constexpr int gobServerPort = 9089;
+constexpr const char* gobServerHost = "0.0.0.0";
 constexpr int gobServerBacklog = 511;
 // Room for an error text and its terminating zero.
 constexpr std::size_t gobServerTextSize = 256;
@@ -41,9 +44,9 @@ void serverSetHooks(const GobServerHooks& hooks);
 // to close.
 int serverInit(char* text);
 
-// A new stream listening on 0.0.0.0:9089, or null when listening failed (the stream has
+// A new stream listening on `address`, or null when listening failed (the stream has
 // reported an Error, which is recorded, and is closed).
-Stream* serverCreate();
+Stream* serverCreate(const ListenAddress& address);
 
 // Frames `gob` and appends it to the stream's write buffer: 0. When the stream has not
 // reported Ready yet (or is not a client stream) nothing is written: 1.

@@ -11,7 +11,6 @@
 #include "log/log.h"
 #include "mux/gob_server.h"
 #include "mux/mux_text.h"
-#include "service/build_info.h"
 
 #include <chrono>
 
@@ -50,7 +49,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverSetHooks({});
         return 1;
     }
-    server = serverCreate();
+    server = serverCreate(listenAddress);
     if (server == nullptr) {
         setMessage(message, "failed to create server");
         // The closed listening stream is nobody's client: no hook for its destroy.
@@ -58,9 +57,10 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
+    logPrint(1, "mux: listening on %s\n", listenAddressText(listenAddress).c_str());
     const std::lock_guard<std::mutex> guard(stateLock);
     inited = true;
-    logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit);
+    logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());
     return 0;
 }
 

@@ -26,6 +26,8 @@
 
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "mux/gob_server.h"
+#include "net/listen_address.h"
 #include "net/stream.h"
 
 #include <array>
@@ -37,6 +39,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Conduit;
@@ -61,9 +64,16 @@ struct MuxClient {
 
 class Mux {
 public:
+    // `commit`: the commit the program was built from, named in the init log line; a Mux
+    // made without one (tests, tools) names none.
     Mux() = default;
+    explicit Mux(std::string commit) : buildCommit(std::move(commit)) {}
     Mux(const Mux&) = delete;
     Mux& operator=(const Mux&) = delete;
+
+    // The address the next init listens on; by default 0.0.0.0:9089. Called while the
+    // Mux is closed, before its thread starts.
+    void listenOn(const ListenAddress& address) { listenAddress = address; }
 
     // Starts listening. 0, or 1 with the reason in `message`; a failed init leaves
     // nothing behind (the stream layer is shut down again).
@@ -130,6 +140,8 @@ private:
     void forgetQueued(uint64_t id);
     bool isInited();
 
+    const std::string buildCommit; // the build stamp, for the log
+    ListenAddress listenAddress{gobServerHost, gobServerPort};
     bool inited = false;  // between a successful init and its close; guarded by stateLock
     std::mutex stateLock; // leaf
     Stream* server = nullptr;

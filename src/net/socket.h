@@ -73,3 +73,9 @@ std::string socketErrorText(int error);
 
 // The local port a socket is bound to, or -1.
 int socketLocalPort(SocketHandle socket);
+
+// Resolves the host name `host` to its first IPv4 address, in dotted decimal. False with
+// the resolver's text in `error` when it has none. Not part of the table: it is used
+// once, when the program reads its options, before the stream layer starts (on Windows
+// it starts and stops Winsock itself).
+bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error);

@@ -10,6 +10,7 @@
 // Threads: called from the thread that owns the stream layer only.
 #include "net/socket.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -127,4 +128,22 @@ int socketLocalPort(SocketHandle socket) {
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     }
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    const int resolved = ::getaddrinfo(host.c_str(), nullptr, &hints, &addresses);
+    if (resolved != 0) {
+        error = socketErrorText(resolved == EAI_SYSTEM ? errno : resolved);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(addresses->ai_addr);
+    ::inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text);
+    ::freeaddrinfo(addresses);
+    address = text;
+    return true;
 }

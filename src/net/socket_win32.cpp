@@ -8,6 +8,7 @@
 #include "net/socket.h"
 
 #include <cstring>
+#include <string>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -131,4 +132,27 @@ int socketLocalPort(SocketHandle socket) {
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     }
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error) {
+    if (const int started = startup(); started != 0) {
+        error = "WSAStartup failed (" + std::to_string(started) + ")";
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    const int resolved = ::getaddrinfo(host.c_str(), nullptr, &hints, &addresses);
+    if (resolved == 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        auto* ipv4 = reinterpret_cast<sockaddr_in*>(addresses->ai_addr);
+        ::inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text);
+        ::freeaddrinfo(addresses);
+        address = text;
+    } else {
+        error = ::gai_strerrorA(resolved);
+    }
+    cleanup();
+    return resolved == 0;
 }

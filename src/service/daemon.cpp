@@ -1,13 +1,15 @@
 // The Daemon's life cycle: starting and joining its two worker threads.
 #include "service/daemon.h"
 
-#include "conduit/serial_source.h"
+#include "service/serial_source_choice.h"
 #include "service/service_options.h"
 #include "service/worker_loops.h"
 
 #include <utility>
 
-Daemon::Daemon() : Daemon(makeSerialPortSource(serviceOptions())) {}
+Daemon::Daemon() : Daemon(makeSerialPortSource(serviceOptions())) {
+    mux.listenOn(serviceOptions().listen);
+}
 
 Daemon::Daemon(std::unique_ptr<SerialPortSource> portSource)
     : ports(std::move(portSource)), conduit(&mux, *ports) {}

@@ -16,9 +16,10 @@
 // so a late resume cannot leave running threads behind a Daemon about to be destroyed.
 #pragma once
 
-#include "conduit/conduit_bg.h"
-#include "conduit/serial_port.h"
+#include "conduit/bg/conduit_bg.h"
+#include "conduit/serial/serial_port.h"
 #include "mux/mux.h"
+#include "service/build_info.h"
 
 #include <atomic>
 #include <memory>
@@ -27,7 +28,8 @@
 
 class Daemon {
 public:
-    // The port source chosen by the process's options (serviceOptions()).
+    // The port source and listening address chosen by the process's options
+    // (serviceOptions()).
     Daemon();
     explicit Daemon(std::unique_ptr<SerialPortSource> portSource);
     ~Daemon();
@@ -51,7 +53,7 @@ private:
 
     void stopLocked();
 
-    Mux mux;                                 // the TCP side; driven by the mux thread
+    Mux mux{buildCommit};                    // the TCP side; driven by the mux thread
     std::unique_ptr<SerialPortSource> ports; // where the dongle's port is found and opened
     ConduitBg conduit;                       // the BLE side; opened by the conduit thread
     std::atomic<bool> stopRequested{false};  // set by stop, cleared by start

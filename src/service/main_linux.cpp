@@ -7,6 +7,7 @@
 // signals are blocked in every thread and taken synchronously here with sigtimedwait, so
 // no work happens in a signal handler.
 #include "log/log.h"
+#include "service/build_info.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
 
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(serviceUsage(false).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s\n", versionLine().c_str());
         return 0;
     }
     setServiceOptions(options);

@@ -8,6 +8,7 @@
 // `stopWanted`, and this thread delivers it to serviceControl, again every 100 ms until
 // the service has a stop event to signal, so an early Ctrl+C is not lost.
 #include "log/log.h"
+#include "service/build_info.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
 
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(serviceUsage(true).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s\n", versionLine().c_str());
         return 0;
     }
     setServiceOptions(options);

@@ -17,6 +17,19 @@ bool parseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
             options.console = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--listen") {
+            if (i + 1 == arguments.size()) {
+                error = "--listen needs HOST[:PORT]";
+                return false;
+            }
+            const std::string& value = arguments[++i];
+            std::string reason;
+            if (!parseListenAddress(value, gobServerPort, options.listen, reason)) {
+                error = "--listen \"" + value + "\": " + reason;
+                return false;
+            }
         } else if (argument == "--port") {
             if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
                 error = "--port needs a serial port path";
@@ -36,14 +49,19 @@ bool parseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
 }
 
 std::string serviceUsage(bool windows) {
-    std::string usage = "usage: linkrelay [--simulate | --port PATH]";
+    std::string usage = "usage: linkrelay [--listen HOST[:PORT]] [--simulate | --port PATH]";
     usage += windows ? " [--console]\n" : "\n";
-    usage += "  --simulate    run on the built-in simulated dongle\n"
-             "  --port PATH   use this serial port instead of searching for the dongle\n";
+    usage += "       linkrelay --version | --help\n"
+             "  --listen HOST[:PORT]  where clients connect: an IPv4 address or a host name,\n"
+             "                        and a port (default 0.0.0.0:9089, every IPv4 interface;\n"
+             "                        127.0.0.1 keeps the service to this computer)\n"
+             "  --simulate            run on the built-in simulated dongle\n"
+             "  --port PATH           use this serial port instead of searching for the dongle\n";
     if (windows) {
-        usage += "  --console     run in this console instead of as a service; Ctrl+C stops\n";
+        usage += "  --console             run in this console instead of as a service; Ctrl+C "
+                 "stops\n";
     }
-    usage += "Clients connect to TCP port 9089.\n";
+    usage += "  --version             print the version and exit\n";
     return usage;
 }
 

@@ -1,6 +1,6 @@
 // BgHandlerTable and unhandledMessage: attached handlers get the payload, the rest print
 // the unhandled line on standard output.
-#include "conduit/bgapi_dispatch.h"
+#include "conduit/bgapi/bgapi_dispatch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The packer: the exact bytes of every command the service sends, the 11-bit length with
 // array data, and the arguments it refuses.
-#include "conduit/bgapi_pack.h"
+#include "conduit/bgapi/bgapi_pack.h"
 
 #include <gtest/gtest.h>
 

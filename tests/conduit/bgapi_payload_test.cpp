@@ -1,5 +1,5 @@
 // checkPayload: received bytes against a message's fixed part and trailing array.
-#include "conduit/bgapi_payload.h"
+#include "conduit/bgapi/bgapi_payload.h"
 
 #include <gtest/gtest.h>
 

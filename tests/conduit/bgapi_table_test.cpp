@@ -1,6 +1,6 @@
 // The message table: its agreement with bgapi_messages.tsv, its shape (counts, order, class
 // indexes), the rows the service uses, and the lookup of received headers.
-#include "conduit/bgapi_table.h"
+#include "conduit/bgapi/bgapi_table.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // from a scripted line; the posted gobs, the commands sent and the log are checked.
 #include "conduit_bg_test_support.h"
 
-#include "conduit/bg_uuid.h"
+#include "conduit/bg/bg_uuid.h"
 #include "gob/gob_events.h"
 
 #include <gtest/gtest.h>

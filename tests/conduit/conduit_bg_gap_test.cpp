@@ -15,12 +15,12 @@ const BleAddress stranger = testAddress(0xC2, 0x02);
 const Bytes gapDiscover{0x00, 0x01, 0x06, 0x02, 0x02};
 const Bytes gapEndProcedure{0x00, 0x00, 0x06, 0x04};
 
-// gap_connect_direct to `device` with the four 16-bit values.
+// gap_connect_direct to `device` with the four 16-bit values and an address type.
 Bytes connectDirect(const BleAddress& address, uint16_t min, uint16_t max, uint16_t timeout,
-                    uint16_t latency) {
+                    uint16_t latency, uint8_t addressType = 0) {
     return join({{0x00, 0x0F, 0x06, 0x03},
                  Bytes(address.bytes.begin(), address.bytes.end()),
-                 {0x00},
+                 {addressType},
                  le16(min),
                  le16(max),
                  le16(timeout),
@@ -88,6 +88,39 @@ TEST_F(ConduitBgGapTest, AConnectWhileScanningIsFollowedByAScanRestart) {
 
     conduit.runGapStep();
     EXPECT_EQ(takeWritten(), gapDiscover);
+}
+
+// gap_scan_response from `address` with its address type and one byte of data.
+Bytes scanResponse(const BleAddress& address, uint8_t addressType) {
+    return event(6, 0,
+                 join({{0xC8, 0x00},
+                       Bytes(address.bytes.begin(), address.bytes.end()),
+                       {addressType, 0xFF, 0x01, 0xAB}}));
+}
+
+TEST_F(ConduitBgGapTest, AConnectNamesTheAddressTypeLastSeenInAScanElsePublic) {
+    deliver(scanResponse(device, 1));
+    // The scan result is the gob it always was: the type is not part of it.
+    EXPECT_EQ(conduit.posted,
+              (std::vector<Bytes>{gobBytes(buildScanResultGob, device, Bytes{0xAB}.data(),
+                                           uint32_t{1}, int8_t{-56})}));
+
+    EXPECT_TRUE(conduit.connect(device, 6, 24, 100, 0));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(device, 6, 24, 100, 0, 1));
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::Connect, &device));
+
+    EXPECT_TRUE(conduit.connect(stranger, 6, 24, 100, 0));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(stranger, 6, 24, 100, 0, 0)) << "never seen: public";
+    EXPECT_TRUE(conduit.completeGapOp(GapOpType::Connect, &stranger));
+
+    deliver(scanResponse(device, 0)); // it advertises a public address now
+    EXPECT_TRUE(conduit.connect(device, 6, 24, 100, 0));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(device, 6, 24, 100, 0, 0));
+    EXPECT_EQ(logCount(mark, "BG conduit: GAP op connecting to address: c1 02 03 04 05 01 \n"), 2)
+        << "the log lines are as before";
 }
 
 TEST_F(ConduitBgGapTest, ConnectsAreAbandonedAfterSixIntervalsAndASecondInWholeSeconds) {

@@ -3,8 +3,8 @@
 // sleeps.
 #include "conduit_bg_test_support.h"
 
-#include "conduit/bgapi_pack.h"
-#include "conduit/serial_io.h"
+#include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 
 #include <gtest/gtest.h>

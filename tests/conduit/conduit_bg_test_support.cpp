@@ -1,8 +1,8 @@
 // Helpers of the ConduitBg tests.
 #include "conduit_bg_test_support.h"
 
-#include "conduit/bgapi_pack.h"
-#include "conduit/serial_io.h"
+#include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/serial/serial_io.h"
 
 #include <numeric>
 

@@ -6,7 +6,7 @@
 // say so themselves.
 #pragma once
 
-#include "conduit/conduit_bg.h"
+#include "conduit/bg/conduit_bg.h"
 #include "fake_serial_port.h"
 #include "gob/gob.h"
 #include "test_log.h"

@@ -3,7 +3,7 @@
 // loop with the port closed.
 #include "conduit_bg_test_support.h"
 
-#include "conduit/bgapi_pack.h"
+#include "conduit/bgapi/bgapi_pack.h"
 #include "gob/gob_events.h"
 
 #include <gtest/gtest.h>

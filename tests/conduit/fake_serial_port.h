@@ -15,7 +15,7 @@
 // they share with the test.
 #pragma once
 
-#include "conduit/serial_port.h"
+#include "conduit/serial/serial_port.h"
 
 #include <algorithm>
 #include <chrono>

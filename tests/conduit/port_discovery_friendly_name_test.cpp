@@ -1,6 +1,6 @@
 // The dongle's friendly name among the Ports-class devices, as the SetupDi search
 // scans each one.
-#include "conduit/friendly_name.h"
+#include "conduit/serial/friendly_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The sysfs walk on fake trees laid out as the kernel lays out sysfs and udev /dev.
-#include "conduit/port_discovery_linux.h"
+#include "conduit/serial/port_discovery_linux.h"
 
 #include <gtest/gtest.h>
 

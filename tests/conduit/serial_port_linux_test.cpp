@@ -1,7 +1,7 @@
 // The Linux serial port on a real pseudo-terminal: the test holds the master side, the
 // port under test opens the slave (or a link to it).
-#include "conduit/serial_port_platform.h"
-#include "conduit/serial_source.h"
+#include "conduit/serial/serial_port_platform.h"
+#include "conduit/serial/serial_source.h"
 
 #include <gtest/gtest.h>
 
@@ -199,16 +199,14 @@ TEST_F(LinuxSerialPortTest, ClosedPortFailsEverythingAndClosesOnce) {
 
 TEST_F(LinuxSerialPortTest, FixedPortSourceFindsThePathWhileItExists) {
     port.reset();
-    ServiceOptions options;
-    options.port = pty.slavePath();
-    auto source = makeSerialPortSource(options);
+    auto source = makeFixedPortSource(pty.slavePath());
     EXPECT_EQ(source->find(), pty.slavePath());
     EXPECT_NE(source->open(source->find()), nullptr);
 
-    options.port = "/nonexistent/ttyACM0";
-    auto missing = makeSerialPortSource(options);
+    const std::string missingPath = "/nonexistent/ttyACM0";
+    auto missing = makeFixedPortSource(missingPath);
     EXPECT_EQ(missing->find(), "");
-    EXPECT_EQ(missing->open(options.port), nullptr);
+    EXPECT_EQ(missing->open(missingPath), nullptr);
     EXPECT_EQ(missing->openFailure(), "open: No such file or directory (errno 2)");
 }
 

@@ -25,6 +25,7 @@ using namespace std::chrono_literals;
 // The built-in peripherals of the simulated dongle.
 inline const std::string pulseHr = "C4:7C:8D:6A:12:01"; // heart rate, notifies each second
 inline const std::string echoPad = "E8:1F:44:90:5B:3C"; // echoes writes as notifications
+inline const std::string thermo = "D0:2B:20:11:30:07";  // random address; battery level 2a19
 inline const std::string echoService = "a5b1c000-1e7d-4b3a-9f2c-5d0e8b6a7c10";
 inline const std::string echoChar = "a5b1c001-1e7d-4b3a-9f2c-5d0e8b6a7c10";   // read, write, notify
 inline const std::string serialChar = "a5b1c002-1e7d-4b3a-9f2c-5d0e8b6a7c10"; // read, indicate

@@ -11,6 +11,7 @@ TEST(PeripheralText, DescribesAdvertisingAndAGattTable) {
 # a thermometer
 peripheral 11:22:33:44:55:66 Kitchen Thermometer
   address-type random
+  bondable
   interval 500
   rssi -70
   adv 02 01 06 03 03 09 18
@@ -25,6 +26,7 @@ peripheral 11:22:33:44:55:66 Kitchen Thermometer
     EXPECT_EQ(profile.name, "Kitchen Thermometer");
     EXPECT_EQ(profile.address, (sim::Address{0x66, 0x55, 0x44, 0x33, 0x22, 0x11}));
     EXPECT_EQ(profile.addressType, 1);
+    EXPECT_TRUE(profile.bondable);
     EXPECT_EQ(profile.advIntervalMs, 500u);
     EXPECT_EQ(profile.rssi, -70);
     EXPECT_EQ(profile.advData, (sim::Bytes{2, 1, 6, 3, 3, 9, 0x18}));

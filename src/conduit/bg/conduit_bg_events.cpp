@@ -1,0 +1,260 @@
+// Handlers of the dongle's events: connections made and lost, the steps and ends of the
+// attribute procedures, attribute values and scan results.
+//
+// Threads: reader thread, `lock` held (ConduitBg::readCycle).
+#include "conduit/bg/bg_uuid.h"
+#include "conduit/bg/conduit_bg.h"
+#include "conduit/bg/conduit_bg_fields.h"
+#include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/serial/serial_io.h"
+#include "gob/gob_events.h"
+#include "log/log.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint8_t connectionCompleted = 0x04; // connection_status flag
+constexpr uint8_t readByTypeValue = 3;        // attclient_attribute_value type
+constexpr uint8_t executeCommit = 1;
+
+// BGAPI reasons of connection_disconnected.
+constexpr uint16_t reasonLocalHost = 0x0216;
+constexpr uint16_t reasonRemoteUser = 0x0213;
+constexpr uint16_t reasonSupervisionTimeout = 0x0208;
+constexpr uint16_t reasonLinkLayerTimeout = 0x0222;
+
+// Look-up results that name an attribute which exists but whose value cannot be read
+// (read not permitted, insufficient authentication, authorization, encryption key size,
+// encryption): the characteristic is there, at the handle of the completion.
+bool namesUnreadableAttribute(uint16_t result) {
+    switch (result) {
+    case 0x0402:
+    case 0x0405:
+    case 0x0408:
+    case 0x040C:
+    case 0x040F:
+        return true;
+    default:
+        return false;
+    }
+}
+
+BleAddress addressAt(const uint8_t* bytes) {
+    BleAddress address;
+    std::copy_n(bytes, address.bytes.size(), address.bytes.begin());
+    return address;
+}
+
+} // namespace
+
+uint8_t disconnectReasonCode(uint16_t bgapiReason) {
+    switch (bgapiReason) {
+    case 0:
+    case reasonLocalHost:
+        return 0;
+    case reasonRemoteUser:
+        return 1;
+    case reasonSupervisionTimeout:
+        return 2;
+    case reasonLinkLayerTimeout:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t /*length*/) {
+    const int32_t connection = payload[0];
+    const uint8_t flags = payload[1];
+    const BleAddress address = addressAt(payload + 2);
+    logPrint(1, "ble_evt_connection_status, flags: %x\n", static_cast<unsigned>(flags));
+    if ((flags & connectionCompleted) == 0) {
+        return;
+    }
+    logPrint(1, "connected\n");
+    if (gapOps.empty()) {
+        // Nobody asked for it: recorded without a session and disconnected again.
+        logPrint(1, "BG conduit: connected unexpectedly, disconnecting\n");
+        connections[address] = connection;
+        queueGapOp(GapOp(GapOpType::Disconnect, address));
+        return;
+    }
+    completeGapOp(GapOpType::Connect, &address);
+    emit(buildConnectedGob, address);
+    connections[address] = connection;
+    BgSession session;
+    session.address = address;
+    sessions.insert_or_assign(connection, session);
+}
+
+void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t /*length*/) {
+    const int32_t connection = payload[0];
+    const uint8_t code = disconnectReasonCode(bgU16(payload + 1));
+    logPrint(1, "ble_evt_connection_disconnected\n");
+    const auto session = sessions.find(connection);
+    if (session != sessions.end()) {
+        const BleAddress address = session->second.address;
+        completeGapOp(GapOpType::Disconnect, &address);
+        emit(buildDisconnectedGob, address, code);
+        connections.erase(address);
+        sessions.erase(session);
+    } else {
+        const auto entry =
+            std::find_if(connections.begin(), connections.end(),
+                         [connection](const auto& known) { return known.second == connection; });
+        if (entry != connections.end()) {
+            const BleAddress address = entry->first;
+            completeGapOp(GapOpType::Disconnect, &address);
+            connections.erase(entry);
+        }
+    }
+    dropWaitingChunks(connection);
+}
+
+void ConduitBg::onProcedureCompleted(const uint8_t* payload, size_t /*length*/) {
+    const int32_t connection = payload[0];
+    const uint16_t result = bgU16(payload + 1);
+    const uint16_t handle = bgU16(payload + 3);
+    logPrint(1, "ble_evt_attclient_procedure_completed\n");
+    BgSession* session = findSession(connection);
+    if (session != nullptr && session->state == SessionState::FindingChars) {
+        if (result != 0) {
+            logPrint(1, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
+                     static_cast<unsigned>(result));
+        }
+        if (namesUnreadableAttribute(result)) {
+            logPrint(0, "attribute found\n");
+            characteristicFound(*session, handle);
+        }
+        completeLookUp(*session, connection);
+        return;
+    }
+    if (result != 0) {
+        logPrint(1, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
+                 static_cast<unsigned>(result));
+        if (session == nullptr) {
+            logPrint(0, "no session\n");
+        } else if (session->state != SessionState::Idle &&
+                   session->state != SessionState::WritingNoResponse) {
+            failProcedure(connection, session->state);
+        }
+        return;
+    }
+    if (session != nullptr) {
+        completeProcedure(*session, connection, handle);
+    }
+}
+
+void ConduitBg::completeLookUp(BgSession& session, int32_t connection) {
+    if (!session.pendingUuids.empty()) {
+        session.pendingUuids.pop_back(); // the UUID just looked up, found or not
+    }
+    if (lookUpNextCharacteristic(session, connection)) {
+        return;
+    }
+    for (const int32_t handle : session.foundHandles) {
+        const std::optional<uint8_t> index = session.charIndex(handle);
+        const auto uuid = session.charUuidByHandle.find(handle);
+        if (index && uuid != session.charUuidByHandle.end()) {
+            emit(buildCharacteristicFoundGob, session.address, *index, uuid->second);
+        }
+    }
+    session.endProcedure();
+}
+
+void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16_t handle) {
+    switch (session.state) {
+    case SessionState::Idle:
+        logPrint(1, "unexpected ble_evt_attclient_procedure_completed on address ");
+        logHex(session.address.bytes.data(), static_cast<uint32_t>(session.address.bytes.size()));
+        logPrint(0, "\n");
+        return;
+    case SessionState::FindingServices:
+        for (const auto& [start, index] : session.serviceIndexByHandle) {
+            const auto uuid = session.serviceUuidByHandle.find(start);
+            if (uuid != session.serviceUuidByHandle.end()) {
+                emit(buildServiceFoundGob, session.address, static_cast<uint8_t>(index),
+                     uuid->second);
+            }
+        }
+        session.endProcedure();
+        return;
+    case SessionState::FindingChars:
+        completeLookUp(session, connection);
+        return;
+    case SessionState::LongWriting:
+        if (session.writeBytesLeft() == 0) {
+            sendCommand(BgMessage::CmdAttclientExecuteWrite, connection, executeCommit);
+            session.state = SessionState::Executing;
+        } else {
+            sendNextPrepareWrite(connection, handle, session);
+        }
+        return;
+    case SessionState::Writing:
+    case SessionState::Executing:
+        if (session.charIndexByHandle.contains(handle)) {
+            emit(buildWriteDoneGob, session.address);
+        }
+        session.endProcedure();
+        return;
+    case SessionState::WritingNoResponse:
+        return;
+    }
+}
+
+void ConduitBg::onGroupFound(const uint8_t* payload, size_t /*length*/) {
+    const int32_t connection = payload[0];
+    const int32_t start = bgU16(payload + 1);
+    const uint8_t uuidLength = payload[5];
+    logPrint(1, "ble_evt_attclient_group_found\n");
+    BgSession* session = findSession(connection);
+    if (session == nullptr) {
+        return;
+    }
+    const std::optional<UuidRecord> uuid = uuidFromWire(payload + 6, uuidLength);
+    if (!uuid) {
+        logPrint(1, "BG conduit: service at handle %d with a %u-byte UUID ignored\n", start,
+                 static_cast<unsigned>(uuidLength));
+        return;
+    }
+    if (!session->serviceIndexByHandle.contains(start)) {
+        if (session->serviceIndexByHandle.size() >= maxIndexesPerSession) {
+            logPrint(1, "BG conduit: no service index left, handle %d skipped\n", start);
+            return;
+        }
+        const auto index = static_cast<int32_t>(session->serviceIndexByHandle.size());
+        session->serviceIndexByHandle.emplace(start, index);
+    }
+    session->serviceUuidByHandle.insert_or_assign(start, *uuid);
+}
+
+void ConduitBg::onAttributeValue(const uint8_t* payload, size_t /*length*/) {
+    const int32_t connection = payload[0];
+    const int32_t handle = bgU16(payload + 1);
+    const uint8_t type = payload[3];
+    const uint8_t valueLength = payload[4];
+    BgSession* session = findSession(connection);
+    if (session == nullptr) {
+        return;
+    }
+    if (session->state == SessionState::FindingChars && type == readByTypeValue) {
+        logPrint(1, "ble_evt_attclient_attribute_value, attribute found\n");
+        characteristicFound(*session, handle);
+        return;
+    }
+    const std::optional<uint8_t> index = session->charIndex(handle);
+    if (index) {
+        emit(buildAttributeValueGob, session->address, *index, payload + 5, uint32_t{valueLength});
+    }
+}
+
+void ConduitBg::onScanResponse(const uint8_t* payload, size_t length) {
+    constexpr size_t dataOffset = 11;
+    const int8_t rssi = bgI8(payload);
+    const BleAddress sender = addressAt(payload + 2);
+    addressTypes.seen(sender, payload[8]);
+    // Data longer than what arrived is cut to what arrived.
+    const size_t dataLength = std::min<size_t>(payload[10], length - dataOffset);
+    emit(buildScanResultGob, sender, payload + dataOffset, static_cast<uint32_t>(dataLength), rssi);
+}
