@@ -8,8 +8,9 @@
 // Threads and locks: `lock` is the conduit lock. The Mux holds it around every call it
 // makes (mux thread); the conduit's reader thread holds it while it handles the dongle
 // and posts events. Operations run with the lock held and never take it again. getType
-// and getState need no lock; `requester` is under it. Lock order, everywhere: the conduit lock first, then the
-// Mux's eventLock; Mux::postEvent never calls back into the conduit.
+// and getState need no lock; `requester` is under it. Lock order, everywhere: the
+// conduit lock first, then the Mux's eventLock; Mux::postEvent never calls back into the
+// conduit.
 //
 // Ownership: `mux` is set once by the constructor and never owned. The concrete conduit
 // is owned and destroyed through its own type, hence the protected destructor.

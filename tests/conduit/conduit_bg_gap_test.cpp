@@ -238,8 +238,9 @@ TEST_F(ConduitBgGapTest, EachClientHasAtMostEightQueuedAndLosesThemWhenItLeaves)
     }
     EXPECT_FALSE(conduit.disconnect(stranger));
     EXPECT_FALSE(conduit.startScan());
-    EXPECT_EQ(logCount(mark, "BG conduit: 8 GAP operations queued for this client, request refused\n"),
-              2);
+    EXPECT_EQ(
+        logCount(mark, "BG conduit: 8 GAP operations queued for this client, request refused\n"),
+        2);
     conduit.requester = 2;
     ASSERT_TRUE(conduit.disconnect(stranger)) << "another client has room of its own";
     conduit.requester = 0;

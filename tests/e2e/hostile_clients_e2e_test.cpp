@@ -6,8 +6,8 @@
 
 #include "gob/gob_framing.h"
 
-#include <array>
 #include <arpa/inet.h>
+#include <array>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -157,7 +157,8 @@ TEST_F(ConduitE2e, AWedgedPortFailsThePortAndTheServiceStaysResponsive) {
         client->read(echo, 0);
     }
     ASSERT_TRUE(waitLines("writing to serial port failed", 1, 20s));
-    ASSERT_TRUE(waitLines("BG conduit: the serial port does not take writes, giving it up", 1, 10s));
+    ASSERT_TRUE(
+        waitLines("BG conduit: the serial port does not take writes, giving it up", 1, 10s));
     EXPECT_EQ(countLines("writing to serial port failed"), 1) << "later writes do not wait";
 
     StatusEvent status;

@@ -1,6 +1,7 @@
 // The real Linux program under a stand-in for systemd: notifications on a socket of the
-// test, SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGUSR2 as the stop control, the log file and its "service: ..." lines,
-// and suspend/resume from a stand-in for logind on a private system bus.
+// test, SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGUSR2 as the stop control, the log file
+// and its "service: ..." lines, and suspend/resume from a stand-in for logind on a
+// private system bus.
 #include "fake_login1.h"
 #include "private_bus.h"
 #include "process_harness.h"

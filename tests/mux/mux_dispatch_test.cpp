@@ -227,8 +227,7 @@ TEST_F(MuxDispatch, ConnectLeavesTheAddressPendingAlsoWhenRefused) {
     EXPECT_TRUE(endedWith(second, "conduit connect failed"));
 }
 
-Gob connectGobWith(uint32_t intervalMin, uint32_t intervalMax, uint32_t timeout,
-                   uint32_t latency) {
+Gob connectGobWith(uint32_t intervalMin, uint32_t intervalMax, uint32_t timeout, uint32_t latency) {
     Gob gob;
     BleAddress address = testAddress(1, 3);
     codeGobConnect(gob, address, intervalMin, intervalMax, timeout, latency);

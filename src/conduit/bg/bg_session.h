@@ -55,8 +55,8 @@ struct BgSession {
     std::map<int32_t, int32_t> charIndexByHandle;      // value handle -> characteristic index
     std::map<uint8_t, int32_t> charHandleByIndex;      // characteristic index -> value handle
     std::map<int32_t, UuidRecord> charUuidByHandle;    // value handle -> UUID it was found by
-    std::vector<uint8_t> writeBuffer; // the whole value of a long or unacknowledged write
-    uint32_t writeOffset = 0;         // bytes of writeBuffer handed to the dongle
+    std::vector<uint8_t> writeBuffer;   // the whole value of a long or unacknowledged write
+    uint32_t writeOffset = 0;           // bytes of writeBuffer handed to the dongle
     std::deque<WaitingRequest> waiting; // at most maxWaitingPerDevice, oldest first
 
     // Returns to Idle and forgets the procedure's progress (not the services and

@@ -63,7 +63,8 @@ void ConduitBg::startWaiting(const BleAddress& address, const WaitingRequest& re
 void ConduitBg::forgetRequester(uint64_t client) {
     removeGapOpsOf(gapOps, client);
     for (auto& [connection, session] : sessions) {
-        std::erase_if(session.waiting,
-                      [client](const WaitingRequest& request) { return request.requester == client; });
+        std::erase_if(session.waiting, [client](const WaitingRequest& request) {
+            return request.requester == client;
+        });
     }
 }

@@ -5,8 +5,9 @@
 #include <algorithm>
 
 size_t gapOpsOf(const std::list<GapOp>& queue, uint64_t requester) {
-    return static_cast<size_t>(std::count_if(
-        queue.begin(), queue.end(), [requester](const GapOp& op) { return op.requester == requester; }));
+    return static_cast<size_t>(
+        std::count_if(queue.begin(), queue.end(),
+                      [requester](const GapOp& op) { return op.requester == requester; }));
 }
 
 void removeGapOpsOf(std::list<GapOp>& queue, uint64_t requester) {

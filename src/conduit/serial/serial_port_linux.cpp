@@ -20,12 +20,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <string>
 #include <unistd.h>
 
 namespace {
@@ -164,8 +164,8 @@ thread_local std::string openFailure; // lastOpenFailure's text
 // Records errno as the reason of a failed open; closes `fd` when it is open.
 std::unique_ptr<SerialPort> failOpen(const char* step, int fd) {
     const int error = errno;
-    openFailure = std::string(step) + ": " + std::strerror(error) + " (errno " +
-                  std::to_string(error) + ")";
+    openFailure =
+        std::string(step) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
     if (fd >= 0) {
         ::close(fd);
     }
