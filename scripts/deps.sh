@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when any is missing.
-# Usage: scripts/deps.sh [base] [fuzz] [windows] [bench] [python]   (default: base)
+# Usage: scripts/deps.sh [base] [fuzz] [windows] [bench] [python] [package]   (default: base)
 set -euo pipefail
 
 declare -A groups=(
@@ -8,6 +8,7 @@ declare -A groups=(
     [fuzz]="clang libclang-rt-14-dev"
     [windows]="g++-mingw-w64-x86-64-posix wine64 wine googletest"
     [bench]="libbenchmark-dev linux-perf"
+    [package]="dpkg-dev file lintian nsis"
     [python]="python3 python3-pytest python3-pytest-asyncio python3-bleak python3-setuptools python3-pip"
 )
 

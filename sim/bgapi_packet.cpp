@@ -168,29 +168,4 @@ Decoded decodePacket(MessageKind kind, std::span<const uint8_t> packet) {
     return decoded;
 }
 
-void PacketFramer::push(std::span<const uint8_t> bytes) {
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-}
-
-std::optional<Bytes> PacketFramer::next() {
-    size_t skip = 0;
-    while (skip < buffer_.size() && (buffer_[skip] & invalidMask_) != 0) {
-        ++skip;
-    }
-    if (skip > 0) {
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(skip));
-        dropped_ += skip;
-    }
-    if (buffer_.size() < 4) {
-        return std::nullopt;
-    }
-    const size_t total = 4 + payloadLength(buffer_.data());
-    if (buffer_.size() < total) {
-        return std::nullopt;
-    }
-    Bytes packet(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(total));
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(total));
-    return packet;
-}
-
 } // namespace sim

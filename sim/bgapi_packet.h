@@ -1,12 +1,11 @@
-// BGAPI packets built from and parsed against rows of the message table, and the
-// framer that cuts a byte stream into packets.
+// BGAPI packets built from and parsed against rows of the message table.
 //
 // A packet is a 4-byte header (byte 0: bit 7 event, bits 6..3 technology, bits 2..0
 // payload length bits 10..8; byte 1 payload length bits 7..0; byte 2 class; byte 3 id),
 // the fixed payload in parameter order (integers little-endian, an address as its 6
 // bytes, an array as its length field), then the data of the array, if any.
 //
-// Threads: plain values and functions; a PacketFramer belongs to one thread.
+// Threads: plain values and functions.
 #pragma once
 
 #include "sim/message_table.h"
@@ -54,25 +53,5 @@ Decoded decodePacket(MessageKind kind, std::span<const uint8_t> packet);
 
 // The payload length a header announces (11 bits).
 size_t payloadLength(const uint8_t* header);
-
-// Cuts a byte stream into packets. Bytes at the front whose first byte has any of the
-// bits of `invalidMask` set cannot start a packet; they are dropped one by one and
-// counted.
-class PacketFramer {
-public:
-    explicit PacketFramer(uint8_t invalidMask) : invalidMask_(invalidMask) {}
-
-    void push(std::span<const uint8_t> bytes);
-    // The next complete packet, if there is one.
-    std::optional<Bytes> next();
-    size_t droppedBytes() const { return dropped_; }
-    size_t buffered() const { return buffer_.size(); }
-    void clear() { buffer_.clear(); }
-
-private:
-    uint8_t invalidMask_;
-    Bytes buffer_;
-    size_t dropped_ = 0;
-};
 
 } // namespace sim

@@ -19,19 +19,21 @@ wine_unfaithful=(
 )
 
 scripts/deps.sh base windows
+source scripts/wine/wine-ci-env.sh
+wine_fixed_layout_or_exec "$0" "$@"
 
 rm -rf "$build"
 # The preset's optimisation without debug information: the leg only runs the programs,
 # and the debug information took about a third of the build's time.
 cmake --preset mingw -B "$build" -DLINKRELAY_WERROR=ON \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" >/dev/null
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
+    -DWINE_EXECUTABLE="$PWD/scripts/wine/wine-test.sh" >/dev/null
 cmake --build "$build" -j2
 # The Linux simulated dongle and client for the run with a dongle.
 native=${LINKRELAY_WINE_NATIVE_BUILD:-build/wine-native}
 cmake --preset default -B "$native" -DLINKRELAY_TESTS=OFF >/dev/null
 cmake --build "$native" -j2 --target linkrelay-sim linkrelay-cli
 
-source scripts/wine/wine-ci-env.sh
 source scripts/wine/service-checks.sh
 source scripts/wine/dongle-checks.sh
 trap wine_env_shutdown EXIT

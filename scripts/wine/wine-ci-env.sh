@@ -4,8 +4,27 @@
 # Needs: wine64 + wine (Debian 12: apt-get install -y --no-install-recommends wine64 wine), python3.
 # Every function is safe to run as root without a display.
 
+# Debian's Wine runs without its preloader, so nothing reserves the fixed addresses Wine
+# needs before the kernel places the loader's own mappings. With address-space layout
+# randomisation on, about one Wine process in 1,500 finds the shared user data page taken
+# and ends at once with status 1 ("failed to map the shared user data: c0000018", which
+# WINEDEBUG=-all hides). Every Wine process of a leg therefore runs with a fixed layout:
+# a leg re-runs itself under setarch with wine_fixed_layout_or_exec "$0" "$@".
+wine_layout_fixed() {
+    local personality
+    personality=$(cat /proc/self/personality 2>/dev/null) || return 1
+    (( 0x$personality & 0x0040000 ))   # ADDR_NO_RANDOMIZE, inherited by every child
+}
+wine_fixed_layout_or_exec() {    # SCRIPT ARGS...: returns only when already fixed
+    wine_layout_fixed || exec setarch "$(uname -m)" --addr-no-randomize "$@"
+}
+
 # Fresh prefix in a temp dir unless WINEPREFIX is already set.
 wine_env_init() {
+    if ! wine_layout_fixed; then
+        echo "wine_env_init: run under a fixed address-space layout (wine_fixed_layout_or_exec)" >&2
+        return 1
+    fi
     export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono/Gecko prompts
     unset DISPLAY WAYLAND_DISPLAY
     if [ -z "${WINEPREFIX:-}" ]; then

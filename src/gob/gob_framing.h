@@ -55,6 +55,10 @@ public:
     // trusted to begin a frame.
     GobFrameStatus next(Gob& gob);
 
+    // Whether bytes are held that are not taken out yet: after next() has returned
+    // NeedMore, the beginning of a frame still incomplete.
+    bool holdsPartialFrame() const { return pending.size() > start; }
+
 private:
     std::vector<uint8_t> pending; // received bytes; those before `start` are taken out
     size_t start = 0;

@@ -24,6 +24,10 @@ void onBadFrameHook(Stream* stream, void* context) {
     static_cast<Mux*>(context)->badFrame(stream);
 }
 
+void onStalledHook(Stream* stream, void* context) {
+    static_cast<Mux*>(context)->stalledFrame(stream);
+}
+
 void onAddHook(Stream* stream, void* context) {
     static_cast<Mux*>(context)->addClient(stream);
 }
@@ -44,7 +48,7 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
     failed = false;
     failure.clear();
     orphans.clear();
-    serverSetHooks({onGobHook, onBadFrameHook, onAddHook, onRemoveHook, this});
+    serverSetHooks({onGobHook, onBadFrameHook, onStalledHook, onAddHook, onRemoveHook, this});
     if (serverInit(message.data()) != 0) {
         serverSetHooks({});
         return 1;
@@ -74,6 +78,8 @@ int Mux::work(MuxMessage& message) {
     }
     // eventLock is released: the conduit lock may be taken now.
     releaseOrphans();
+    // Gobs held back by the fairness bound, and begun frames that are late.
+    serverPass();
     if (routed != 0) {
         return -1;
     }
@@ -81,11 +87,11 @@ int Mux::work(MuxMessage& message) {
         serverTakeError(message.data());
         return -1;
     }
-    // Nothing left from this step needs a clock: outboxes that could not be written wait
-    // for their stream's Ready (the stream is watched for writing until then), written
-    // output for its socket, a closed stream is destroyed before the wait, and events,
-    // stops and failures wake the wait.
-    setUpdateTimeout(streamWaitForever);
+    // Only gobs held back and begun frames need a clock (serverWaitLimit): outboxes that
+    // could not be written wait for their stream's Ready (the stream is watched for
+    // writing until then), written output for its socket, a closed stream is destroyed
+    // before the wait, and events, stops and failures wake the wait.
+    setUpdateTimeout(serverWaitLimit());
     streamUpdate();
     if (failed) {
         failed = false;

@@ -35,10 +35,10 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -105,6 +105,8 @@ public:
     void removeStream(Stream* stream);
     void dispatch(Stream* stream, Gob& gob);
     void badFrame(Stream* stream);
+    // The client began a frame and did not complete it in time: it is dropped.
+    void stalledFrame(Stream* stream);
     // Records a failure of the server itself, which fails the current work step.
     void fail(const char* text);
 
@@ -122,7 +124,7 @@ public:
 
     // For inspection on the mux thread (tests).
     const std::vector<MuxClient>& clientRecords() const { return clients; }
-    const std::map<Stream*, int>& clientPositions() const { return clientIndex; }
+    const std::unordered_map<Stream*, int>& clientPositions() const { return clientIndex; }
 
 private:
     void flushOutboxes();
@@ -146,7 +148,7 @@ private:
     std::mutex stateLock; // leaf
     Stream* server = nullptr;
     std::vector<MuxClient> clients;
-    std::map<Stream*, int> clientIndex; // position of each client's record in `clients`
+    std::unordered_map<Stream*, int> clientIndex; // position of each client's record
     Conduit* conduit = nullptr;
     std::list<Gob> events;            // posted, not yet routed; oldest first
     std::recursive_mutex eventLock;   // guards `events` and every outbox write

@@ -22,6 +22,7 @@ inline constexpr SocketHandle noSocket = -1;
 enum class SocketStatus {
     Done,       // value holds the count or the socket
     WouldBlock, // nothing to do now; try again when the socket is ready
+    Exhausted,  // out of descriptors or buffers (error holds the platform's number)
     Failed,     // error holds the platform's error number
 };
 
@@ -73,6 +74,10 @@ std::string socketErrorText(int error);
 
 // The local port a socket is bound to, or -1.
 int socketLocalPort(SocketHandle socket);
+
+// How many descriptors the process may hold open (the soft RLIMIT_NOFILE on Linux; on
+// Windows sockets are bounded by memory only, so the largest int).
+int socketDescriptorLimit();
 
 // Resolves the host name `host` to its first IPv4 address, in dotted decimal. False with
 // the resolver's text in `error` when it has none. Not part of the table: it is used

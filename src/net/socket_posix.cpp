@@ -3,18 +3,20 @@
 // while connections of its previous run sit in TIME_WAIT. Sends pass MSG_NOSIGNAL: a peer
 // that has gone away makes the send fail instead of raising SIGPIPE.
 //
-// Error numbers are errno values; resolver failures carry the resolver's own negative
-// EAI_* numbers (EAI_SYSTEM is replaced by errno), which never collide with errno values,
-// so socketErrorText can tell the two apart.
+// EMFILE, ENFILE, ENOBUFS and ENOMEM count as exhaustion. Error numbers are errno values; resolver
+// failures carry the resolver's own negative EAI_* numbers (EAI_SYSTEM is replaced by errno), which
+// never collide with errno values, so socketErrorText can tell the two apart.
 //
 // Threads: called from the thread that owns the stream layer only.
 #include "net/socket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,8 +32,15 @@ bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
+bool exhausted(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
 SocketResult failure(int error) {
-    return {wouldBlock(error) ? SocketStatus::WouldBlock : SocketStatus::Failed, -1, error};
+    if (wouldBlock(error)) {
+        return {SocketStatus::WouldBlock, -1, error};
+    }
+    return {exhausted(error) ? SocketStatus::Exhausted : SocketStatus::Failed, -1, error};
 }
 
 ListenResult listenFailure(ListenFailure step, int error, int socket) {
@@ -128,6 +137,14 @@ int socketLocalPort(SocketHandle socket) {
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     }
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+int socketDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur > rlim_t{INT_MAX}) {
+        return INT_MAX;
+    }
+    return static_cast<int>(limit.rlim_cur);
 }
 
 bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error) {

@@ -1,12 +1,14 @@
 // The socket seam on Windows: Winsock 2.2, started and stopped with WSAStartup and
 // WSACleanup. Sockets are put in non-blocking mode with ioctlsocket(FIONBIO); no socket
-// option is set. Error numbers are WSAGetLastError() values, read at once after the call
-// that failed; the C runtime has no text for them, so socketErrorText gives its
-// "Unknown error".
+// option is set. WSAEMFILE and WSAENOBUFS count as exhaustion; sockets have no
+// per-process limit of the kind RLIMIT_NOFILE sets. Error numbers are WSAGetLastError() values,
+// read at once after the call that failed; the C runtime has no text for them, so socketErrorText
+// gives its "Unknown error".
 //
 // Threads: called from the thread that owns the stream layer only.
 #include "net/socket.h"
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <winsock2.h>
@@ -32,7 +34,11 @@ void cleanup() {
 }
 
 SocketResult failure(int error) {
-    return {error == WSAEWOULDBLOCK ? SocketStatus::WouldBlock : SocketStatus::Failed, -1, error};
+    if (error == WSAEWOULDBLOCK) {
+        return {SocketStatus::WouldBlock, -1, error};
+    }
+    const bool exhausted = error == WSAEMFILE || error == WSAENOBUFS;
+    return {exhausted ? SocketStatus::Exhausted : SocketStatus::Failed, -1, error};
 }
 
 void setNonBlocking(SOCKET socket) {
@@ -132,6 +138,10 @@ int socketLocalPort(SocketHandle socket) {
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
     }
     return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+int socketDescriptorLimit() {
+    return INT_MAX;
 }
 
 bool socketResolveIpv4(const std::string& host, std::string& address, std::string& error) {

@@ -28,6 +28,18 @@ void setUpdateTimeout(double seconds) {
     streamLayer().updateTimeout = seconds;
 }
 
+void setAcceptRest(double seconds) {
+    streamLayer().acceptRest = seconds;
+}
+
+void streamHoldInput(Stream* stream, bool hold) {
+    if (hold) {
+        stream->flags |= StreamFlag::Held;
+    } else {
+        stream->flags &= ~StreamFlag::Held;
+    }
+}
+
 Stream* newStream() {
     StreamLayer& layer = streamLayer();
     growOrPanic([&layer] {

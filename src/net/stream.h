@@ -27,6 +27,7 @@
 
 #include "net/socket.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -49,13 +50,17 @@ enum class StreamEventType : std::int32_t {
     Ready = 6,   // a flush left the write buffer empty
     Data = 7,    // bytes were received
     Error = 9,   // an operation on the stream failed; the stream is closed next
+    Rest = 10,   // the listening stream ran out of descriptors and rests (once an episode)
 };
 
 // Bits of Stream::flags.
 struct StreamFlag {
     enum : std::uint32_t {
-        Ready = 1,   // the write buffer has drained once; never cleared
-        Written = 2, // bytes were appended since the last flush
+        Ready = 1,     // the write buffer has drained once; never cleared
+        Written = 2,   // bytes were appended since the last flush
+        Held = 4,      // input held by the owner: the socket is neither watched nor read
+        Exhausted = 8, // a listening stream's accept ran out of descriptors; cleared by
+                       // the next accept that succeeds
     };
 };
 
@@ -82,12 +87,18 @@ struct StreamListener {
 
 struct Stream {
     StreamState state = StreamState::Closed;
-    std::uint32_t flags = 0;               // StreamFlag bits
-    SocketHandle socket = noSocket;        // noSocket when the stream has none
-    std::vector<StreamListener> listeners; // in the order added; never removed
-    std::vector<std::uint8_t> writeBuffer; // bytes not yet sent, oldest first
-    std::unique_ptr<Stream> next;          // the next (older) stream of the layer's list
+    std::uint32_t flags = 0;                         // StreamFlag bits
+    SocketHandle socket = noSocket;                  // noSocket when the stream has none
+    std::vector<StreamListener> listeners;           // in the order added; never removed
+    std::vector<std::uint8_t> writeBuffer;           // bytes not yet sent, oldest first
+    std::unique_ptr<Stream> next;                    // the next (older) stream of the layer's list
+    std::chrono::steady_clock::time_point restUntil; // a listening stream accepts no
+                                                     // sooner (after exhaustion)
 };
+
+// The most one pass reads from one stream; the rest stays in the socket for the next
+// pass, which then does not wait.
+inline constexpr std::size_t streamReceiveBudget = std::size_t{64} * 1024;
 
 // Registers the function that receives the text of a panic, before the process ends.
 void setPanicHandler(std::function<void(const char* text)> handler);
@@ -108,6 +119,16 @@ inline constexpr double streamWaitForever = std::numeric_limits<double>::infinit
 // Sets the longest wait of one streamUpdate, in seconds (1.0 until set; streamWaitForever
 // for no limit).
 void setUpdateTimeout(double seconds);
+
+// Sets how long a listening stream rests after its accept ran out of descriptors or
+// buffers (0.1 s until set): its socket is not watched meanwhile, so that the loop does not
+// spin on a connection it cannot take.
+void setAcceptRest(double seconds);
+
+// Holds or releases the input of a connected stream. While held, its socket is neither
+// watched for reading nor read (so the peer's bytes wait in the socket); its output goes
+// on. Hold inside a Data listener ends the current pass's reading of the stream.
+void streamHoldInput(Stream* stream, bool hold);
 
 // Any thread: makes the current wait of streamUpdate return at once, or, when no thread
 // is waiting, the next one. Wake-ups made before the wait returns count as one. A wake-up

@@ -16,6 +16,7 @@
 struct StreamLayer {
     std::unique_ptr<Stream> head; // the stream list, newest first
     double updateTimeout = 1.0;   // longest wait of one pass, in seconds
+    double acceptRest = 0.1;      // a listening stream's rest after exhaustion, in seconds
     StreamWait wait;              // the readiness sets
     std::vector<Stream*> watched; // the streams added to the wait in this pass, by slot
 };
@@ -59,10 +60,12 @@ void destroyStream(Stream* stream);
 // Sends what the write buffer holds; Ready when it is empty afterwards.
 void flush(Stream* stream);
 
-// Receives until the socket would block, emitting Data for each chunk.
+// Receives until the socket would block, the stream is held or streamReceiveBudget bytes
+// have come in this pass, emitting Data for each chunk.
 void receive(Stream* stream);
 
-// Accepts pending connections on a listening stream, each announced by Accept.
+// Accepts pending connections on a listening stream, each announced by Accept; on
+// exhaustion the stream rests (restUntil), with a Rest event for the first of an episode.
 void acceptPending(Stream* listening);
 
 // Emits an Error event with streamErrorText(text, errorNumber), then closeStream.

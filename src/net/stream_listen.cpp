@@ -2,10 +2,13 @@
 // accept loop turns pending connections into Connected streams announced by Accept, and
 // streamError reports a failed socket step as an Error event followed by the close.
 //
-// An accept that fails with anything but "would block" (a peer that reset its pending
-// connection, a full descriptor table) creates no stream and emits no event: accepting
-// stops for this pass and resumes in the next pass in which the listening socket is
-// readable, and the connected clients are not disturbed.
+// An accept that fails with anything but "would block" creates no stream: accepting stops
+// for this pass, and the connected clients are not disturbed. A failure such as a peer
+// that reset its pending connection emits no event, and accepting resumes in the next
+// pass in which the listening socket is readable. Exhaustion (no descriptor or buffer
+// left) would find the socket readable again at once and spin: the listening stream rests
+// instead (its socket unwatched for the accept rest), its first exhaustion since the last
+// accepted connection announced by a Rest event ("accept ran out of descriptors (...)").
 //
 // Threads: the one thread that owns the layer; nothing here locks.
 #include "net/stream_internal.h"
@@ -31,6 +34,20 @@ const char* listenFailureText(ListenFailure failure) {
     return "";
 }
 
+// Takes the listening stream out of the wait for the accept rest; a Rest event on the
+// first exhaustion of an episode.
+void rest(Stream* listening, int error) {
+    const std::chrono::duration<double> pause(streamLayer().acceptRest);
+    listening->restUntil = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(pause);
+    if ((listening->flags & StreamFlag::Exhausted) != 0) {
+        return;
+    }
+    listening->flags |= StreamFlag::Exhausted;
+    const std::string message = streamErrorText("accept ran out of descriptors", error);
+    emitSimple(listening, StreamEventType::Rest, message.c_str());
+}
+
 } // namespace
 
 int streamListen(Stream* stream, const char* host, int port, int backlog) {
@@ -49,9 +66,14 @@ int streamListen(Stream* stream, const char* host, int port, int backlog) {
 void acceptPending(Stream* listening) {
     for (;;) {
         const SocketResult result = socketCalls().accept(listening->socket);
+        if (result.status == SocketStatus::Exhausted) {
+            rest(listening, result.error);
+            return;
+        }
         if (result.status != SocketStatus::Done) {
             return;
         }
+        listening->flags &= ~StreamFlag::Exhausted;
         Stream* remote = newStream();
         remote->state = StreamState::Connected;
         remote->socket = result.value;

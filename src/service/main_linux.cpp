@@ -5,9 +5,11 @@
 // SIGTERM and SIGINT, and also SIGHUP, SIGUSR1 and SIGUSR2, whose default action would
 // end the process at once, without the clean stop (the dongle left as it was). The
 // signals are blocked in every thread and taken synchronously here with sigtimedwait, so
-// no work happens in a signal handler.
+// no work happens in a signal handler. The main thread sleeps until a signal comes: the
+// service thread sends it SIGTERM when it ends (the stop then finds no service to stop).
 #include "log/log.h"
 #include "service/build_info.h"
+#include "service/descriptor_limit.h"
 #include "service/service_main.h"
 #include "service/service_options.h"
 
@@ -15,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -35,16 +38,19 @@ sigset_t blockStopSignals() {
 void dispatchService() {
     const sigset_t signals = blockStopSignals();
     std::atomic<bool> serviceEnded{false};
-    std::thread service([&serviceEnded] {
+    const pthread_t mainThread = pthread_self();
+    std::thread service([&serviceEnded, mainThread] {
         serviceMainSteps();
         serviceEnded.store(true);
+        // Ends the wait below, which otherwise lasts until a signal comes.
+        pthread_kill(mainThread, SIGTERM);
     });
     // A signal that comes before the service has its stop event is kept and delivered
-    // once the event exists, instead of being lost.
+    // once the event exists, instead of being lost: retried every 100 ms while pending.
     bool stopPending = false;
     const timespec slice{0, 100L * 1000 * 1000};
     while (!serviceEnded.load()) {
-        const int received = sigtimedwait(&signals, nullptr, &slice);
+        const int received = sigtimedwait(&signals, nullptr, stopPending ? &slice : nullptr);
         if (received > 0) {
             stopPending = true; // one of the blocked stop signals
         }
@@ -76,6 +82,7 @@ int main(int argc, char** argv) {
     }
     setServiceOptions(options);
     logOpen();
+    raiseDescriptorLimit();
     logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
     dispatchService();
     logClose();

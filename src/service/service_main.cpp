@@ -1,7 +1,7 @@
 // The service main function and its control handler.
 //
 // serviceMainSteps reports start pending and running, starts the Daemon and the power
-// listener, waits for the stop event in 1000 ms slices, then stops the Daemon for good,
+// listener, waits for the stop event (in one-hour slices), then stops the Daemon for good,
 // reports stop pending, ends the power listener and reports stopped.
 //
 // Lock order: serviceLock is a leaf (only the log lock is taken under it). The Daemon's
@@ -23,7 +23,8 @@
 
 namespace {
 
-constexpr unsigned stopWaitSliceMs = 1000;
+// Only the stop event ends the wait; a slice just bounds each wait call.
+constexpr unsigned stopWaitSliceMs = 3600U * 1000U;
 constexpr auto resumeDelay = std::chrono::seconds(4);
 
 std::mutex serviceLock;               // guards serviceStatus and stopEvent

@@ -71,10 +71,20 @@ void ConduitE2e::startDongle(const std::vector<std::string>& extra) {
     ASSERT_TRUE(dongle->started()) << harness::readFile(folder.file("sim-stderr"));
 }
 
-void ConduitE2e::startService() {
+void ConduitE2e::startService(int descriptorLimit) {
+    std::string program = LINKRELAY_BINARY;
+    std::vector<std::string> arguments{"--port", folder.file("dongle.tty")};
+    if (descriptorLimit > 0) {
+        // The shell sets the limit and becomes the program: same pid, same arguments.
+        arguments.insert(arguments.begin(),
+                         {"-c",
+                          "ulimit -n " + std::to_string(descriptorLimit) + " && exec \"$0\" \"$@\"",
+                          program});
+        program = "/bin/sh";
+    }
     service = std::make_unique<harness::ChildProcess>(harness::ChildOptions{
-        .program = LINKRELAY_BINARY,
-        .arguments = {"--port", folder.file("dongle.tty")},
+        .program = program,
+        .arguments = arguments,
         .setEnv = {{"LOGS_DIRECTORY", folder.file("logs")},
                    {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + folder.file("no-bus")}},
         .unsetEnv = {"NOTIFY_SOCKET"},

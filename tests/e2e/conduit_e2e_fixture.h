@@ -42,8 +42,9 @@ protected:
 
     // linkrelay-sim with these extra options.
     void startDongle(const std::vector<std::string>& extra = {});
-    // linkrelay with --port on the dongle's link (which need not exist yet).
-    void startService();
+    // linkrelay with --port on the dongle's link (which need not exist yet); with a
+    // `descriptorLimit` above 0, under that limit (ulimit -n, soft and hard).
+    void startService(int descriptorLimit = 0);
     // Both, and waits until the service is ready.
     void startReady(const std::vector<std::string>& dongleOptions = {});
 

@@ -63,6 +63,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid > 0; }
+    pid_t id() const { return pid; }
     bool sendSignal(int signal) const;
     // The wait status once the child has ended within `timeout`.
     std::optional<int> waitExit(std::chrono::milliseconds timeout);

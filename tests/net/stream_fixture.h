@@ -53,7 +53,7 @@ protected:
         for (const StreamEventType type :
              {StreamEventType::Destroy, StreamEventType::Accept, StreamEventType::Listen,
               StreamEventType::Close, StreamEventType::Ready, StreamEventType::Data,
-              StreamEventType::Error}) {
+              StreamEventType::Error, StreamEventType::Rest}) {
             addListener(stream, type, [this](StreamEvent* event) { onEvent(event); });
         }
     }

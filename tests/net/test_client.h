@@ -38,8 +38,10 @@ private:
     SocketHandle socket = noSocket;
 };
 
-// Sets the send buffer size of any socket (the layer's accepted sockets included).
+// Sets the send or receive buffer size of any socket (the layer's accepted sockets
+// included).
 void setSendBuffer(SocketHandle socket, int bytes);
+void setReceiveBuffer(SocketHandle socket, int bytes);
 
 // The port of the peer a connected socket talks to, or -1.
 int peerPort(SocketHandle socket);

@@ -87,6 +87,10 @@ void setSendBuffer(SocketHandle socket, int bytes) {
     ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
+void setReceiveBuffer(SocketHandle socket, int bytes) {
+    ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 int peerPort(SocketHandle socket) {
     sockaddr_in address{};
     socklen_t length = sizeof address;

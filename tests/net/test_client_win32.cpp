@@ -96,6 +96,11 @@ void setSendBuffer(SocketHandle socket, int bytes) {
                  sizeof bytes);
 }
 
+void setReceiveBuffer(SocketHandle socket, int bytes) {
+    ::setsockopt(native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                 sizeof bytes);
+}
+
 int peerPort(SocketHandle socket) {
     sockaddr_in address{};
     int length = sizeof address;

@@ -2,6 +2,7 @@
 #include "bgapi_reference.h"
 
 #include "sim/bgapi_packet.h"
+#include "sim/command_parser.h"
 #include "sim/message_table.h"
 
 #include <gtest/gtest.h>
@@ -136,18 +137,33 @@ TEST(BgapiPacket, TellsUnknownAndMisshapenCommandsApart) {
               sim::DecodeStatus::BadLength);
 }
 
-TEST(PacketFramer, CutsAStreamIntoPacketsAndSkipsBytesThatCannotStartOne) {
-    sim::PacketFramer framer(0xF8);
+TEST(CommandParser, CutsAStreamIntoCommandsAndSkipsBytesThatCannotStartOne) {
+    using std::chrono::milliseconds;
+    sim::CommandParser parser;
     const Bytes write = {0x00, 0x06, 0x04, 0x06, 0x00, 0x25, 0x00, 0x02, 0x01, 0x00};
-    framer.push(Bytes{0xFF, 0x81});
-    framer.push(Bytes(write.begin(), write.begin() + 5));
-    EXPECT_FALSE(framer.next());
-    framer.push(Bytes(write.begin() + 5, write.end()));
-    framer.push(Bytes{0x00, 0x00, 0x00, 0x01});
-    EXPECT_EQ(framer.next(), write);
-    EXPECT_EQ(framer.next(), (Bytes{0x00, 0x00, 0x00, 0x01}));
-    EXPECT_FALSE(framer.next());
-    EXPECT_EQ(framer.droppedBytes(), 2u);
+    parser.push(Bytes{0xFF, 0x81}, milliseconds(0));
+    parser.push(Bytes(write.begin(), write.begin() + 5), milliseconds(0));
+    EXPECT_FALSE(parser.next());
+    EXPECT_TRUE(parser.pending());
+    parser.push(Bytes(write.begin() + 5, write.end()), milliseconds(50));
+    parser.push(Bytes{0x00, 0x00, 0x00, 0x01}, milliseconds(50));
+    EXPECT_EQ(parser.next()->bytes, write);
+    const auto hello = parser.next();
+    EXPECT_EQ(hello->bytes, (Bytes{0x00, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(hello->rejection, 0);
+    EXPECT_FALSE(parser.next());
+    EXPECT_EQ(parser.skippedBytes(), 2u);
+
+    // A rejected header costs one byte; a partial command expires after its bound.
+    parser.push(Bytes{0x00, 0x00, 0x0A, 0x00}, milliseconds(100));
+    const auto rejected = parser.next();
+    EXPECT_EQ(rejected->bytes, (Bytes{0x00, 0x00, 0x0A, 0x00}));
+    EXPECT_EQ(rejected->rejection, 0x0184);
+    EXPECT_FALSE(parser.next());
+    EXPECT_FALSE(parser.expire(milliseconds(200)));
+    EXPECT_TRUE(parser.expire(milliseconds(201)));
+    EXPECT_FALSE(parser.pending());
+    EXPECT_EQ(parser.skippedBytes(), 6u);
 }
 
 } // namespace
