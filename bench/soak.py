@@ -247,7 +247,8 @@ class Soak:
         seconds = max(1, self.samples[-1][0])
         rate = (self.samples[-1][3] - self.samples[0][3]) / seconds / 1024
         logs = (f"The log grows with the traffic it records (about {rate:.0f} KiB/s here, every "
-                "request logged with its bytes); it has no bound of its own.")
+                "request logged with its bytes); on disk it is held by the log's own bounds "
+                "(64 MiB per file, 512 MiB in all).")
         if not grew:
             return "Nothing grew: resident memory and descriptors stayed at their first " \
                    "minute's level. " + logs
