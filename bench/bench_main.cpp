@@ -4,11 +4,12 @@
 //   linkrelay_bench --json PATH --markdown PATH [--only GROUP]...
 //   linkrelay_bench --floor-relay LINK PORT CLIENTS   (the floor's relay process)
 //
-// GROUP is one of: mux, scale, dongle. Threads: the main thread runs the benchmarks one
+// GROUP is one of: mux, log, scale, dongle. Threads: the main thread runs the benchmarks one
 // after another; each starts and ends the threads and processes it needs.
 #include "bench_report.h"
 #include "dongle_benches.h"
 #include "floor_relay.h"
+#include "log_cost.h"
 #include "machine_info.h"
 #include "mux_alone.h"
 #include "scale_benches.h"
@@ -65,9 +66,8 @@ int main(int argc, char** argv) {
     }
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(
-            stderr,
-            "usage: linkrelay_bench --json PATH --markdown PATH [--only mux|scale|dongle]...\n");
+        std::fprintf(stderr, "usage: linkrelay_bench --json PATH --markdown PATH [--only "
+                             "mux|log|scale|dongle]...\n");
         return 2;
     }
     raiseDescriptorLimit();
@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
     describeMachine(report, "at start");
     if (wanted("mux")) {
         benchMuxAlone(report);
+    }
+    if (wanted("log")) {
+        benchLogCost(report);
     }
     if (wanted("scale")) {
         benchScaleAndCost(report);

@@ -3,67 +3,18 @@
 
 #include "gob/gob_events.h"
 #include "log/log.h"
-#include "mux/gob_server.h"
-#include "mux/mux.h"
-#include "mux/run_mux.h"
+#include "mux_thread.h"
 #include "service_process.h"
-#include "stub_conduit.h"
 #include "tcp_floor.h"
 #include "windowed_feed.h"
 
-#include <atomic>
-#include <memory>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr BleAddress deviceAddress{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
 constexpr uint64_t window = 2000;
-
-// The Mux on its own thread, from construction to destruction.
-class MuxThread {
-public:
-    MuxThread()
-        : conduit(&mux),
-          thread([this] { runMuxLoop(mux, conduit, [this] { return stop.load(); }); }) {}
-    ~MuxThread() {
-        stop = true;
-        mux.wake();
-        thread.join();
-    }
-    MuxThread(const MuxThread&) = delete;
-    MuxThread& operator=(const MuxThread&) = delete;
-
-    Mux mux;
-
-private:
-    StubConduit conduit;
-    std::atomic<bool> stop{false};
-    std::thread thread;
-};
-
-// Opens `count` clients, each with its GobStatus taken and the device connected.
-std::vector<std::unique_ptr<GobSocket>> connectedClients(int count) {
-    std::vector<std::unique_ptr<GobSocket>> sockets;
-    for (int i = 0; i < count; ++i) {
-        auto socket = std::make_unique<GobSocket>();
-        if (!socket->open(gobServerPort, 10s)) {
-            break;
-        }
-        std::optional<Gob> status = socket->waitGob(5s);
-        if (!status || gobType(*status) != GobStatus || !socket->sendConnect(deviceAddress)) {
-            break;
-        }
-        std::optional<Gob> connected = socket->waitGob(5s);
-        if (!connected || gobType(*connected) != GobConnected) {
-            break;
-        }
-        sockets.push_back(std::move(socket));
-    }
-    return sockets;
-}
 
 ReceiveOutcome muxThroughput(int clients, uint64_t count) {
     if (!waitPortFree(120s)) {
@@ -86,7 +37,7 @@ ReceiveOutcome muxThroughput(int clients, uint64_t count) {
             uint8_t value[8];
             putNumber(first, value);
             Gob gob;
-            buildAttributeValueGob(gob, deviceAddress, 0, value, sizeof value);
+            buildAttributeValueGob(gob, muxBenchDevice, 0, value, sizeof value);
             running.mux.postEvent(gob);
         });
     });

@@ -1,113 +1,81 @@
-// The process-wide log: one file stream and one recursive lock, both process-wide.
+// The process-wide log: one entry buffer, the file side and one recursive lock, all
+// process-wide.
 //
-// The lock is recursive because logHex holds it across its bytes while logPrint takes
-// it again for each. The file is opened for appending: two starts within one second
-// share a file name, and the second must not destroy the record of the first.
+// An entry is formatted once into the buffer, stamp included, then written with one write
+// to standard error and one to the log file, each flushed. The lock is recursive so that
+// a log call made while it is held (there is none today) would not deadlock the process.
 #include "log/log.h"
 
+#include "log/log_entry.h"
+#include "log/log_files.h"
 #include "log/log_platform.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
-#include <vector>
 
 namespace {
 
-std::recursive_mutex logLock; // guards logFile and logPath, and orders all output
-FILE* logFile = nullptr;      // the open log file; null before logOpen and after logClose
-std::string logPath;          // path of logFile
+std::recursive_mutex logLock; // guards everything below, and orders all output
+LogEntry entry;               // the entry being written
+LogFiles files;               // the file copy
+bool atLineStart = true;      // the last entry ended a line (or there was none)
 
-// Writes `length` bytes to standard error, then to the log file. Caller holds logLock.
-void writeBoth(const char* text, size_t length) {
-    std::fwrite(text, 1, length, stderr);
-    if (logFile != nullptr) {
-        std::fwrite(text, 1, length, logFile);
-    }
-}
-
-void flushBoth() {
+// Writes the entry to standard error, then to the log file. Caller holds logLock.
+void writeEntry() {
+    files.beforeEntry(atLineStart);
+    std::fwrite(entry.data(), 1, entry.size(), stderr);
     std::fflush(stderr);
-    if (logFile != nullptr) {
-        std::fflush(logFile);
-    }
-}
-
-std::string formatMessage(const char* format, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) {
-        return {};
-    }
-    std::vector<char> text(static_cast<size_t>(length) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    return {text.data(), static_cast<size_t>(length)};
-}
-
-std::string stampNow() {
-    const int64_t now = wallClock100ns();
-    return logEntryPrefix(localTimeOf(now / 10000000), now);
+    files.write(entry.data(), entry.size());
+    atLineStart = entry.endsLine();
 }
 
 } // namespace
 
 void logOpen() {
-    const std::string folder = logFolder();
-    if (folder.empty()) {
-        return;
-    }
-    logOpenIn(folder);
+    logOpenIn(logFolder());
 }
 
 void logOpenIn(const std::string& folder) {
     const int64_t now = wallClock100ns();
-    const std::string name = logFileName(localTimeOf(now / 10000000));
-    makeFolder(folder);
-    const std::string path = joinPath(folder, name);
-    FILE* file = std::fopen(path.c_str(), "a");
     const std::lock_guard<std::recursive_mutex> guard(logLock);
-    if (logFile != nullptr) {
-        std::fclose(logFile);
-    }
-    logFile = file;
-    logPath = file != nullptr ? path : std::string();
+    files.open(folder, now);
 }
 
 void logPrint(int stamp, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string message = formatMessage(format, args);
-    va_end(args);
-
     const std::lock_guard<std::recursive_mutex> guard(logLock);
+    entry.clear();
     if (stamp != 0) {
-        const std::string prefix = stampNow();
-        writeBoth(prefix.data(), prefix.size());
+        entry.stamp(wallClock100ns());
     }
-    writeBoth(message.data(), message.size());
-    flushBoth();
+    entry.format(format, args);
+    va_end(args);
+    writeEntry();
 }
 
 void logHex(const void* bytes, uint32_t length) {
-    const auto* byte = static_cast<const unsigned char*>(bytes);
-    const std::lock_guard<std::recursive_mutex> guard(logLock);
-    for (uint32_t i = 0; i < length; ++i) {
-        logPrint(0, "%.2x ", static_cast<unsigned>(byte[i]));
+    if (length == 0) {
+        return;
     }
+    const std::lock_guard<std::recursive_mutex> guard(logLock);
+    entry.clear();
+    entry.hex(static_cast<const unsigned char*>(bytes), length);
+    writeEntry();
 }
 
 void logClose() {
     const std::lock_guard<std::recursive_mutex> guard(logLock);
-    if (logFile != nullptr) {
-        std::fclose(logFile);
-    }
-    logFile = nullptr;
-    logPath.clear();
+    files.close();
 }
 
 std::string logFilePath() {
     const std::lock_guard<std::recursive_mutex> guard(logLock);
-    return logPath;
+    return files.path();
+}
+
+void logSetBounds(const LogBounds& bounds) {
+    const std::lock_guard<std::recursive_mutex> guard(logLock);
+    files.setBounds(bounds);
 }

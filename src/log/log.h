@@ -1,14 +1,22 @@
 // The process-wide log.
 //
-// Every entry goes twice, byte for byte the same: to standard error and to one text file
-// per process start, each flushed at once. A stamped entry opens a line with the local
-// time ("2026-12-08 03:22:05.007 "); an unstamped one continues the line before it.
+// Every entry goes twice, byte for byte the same: to standard error and to the log file,
+// each flushed at once. A stamped entry opens a line with the local time
+// ("2026-12-08 03:22:05.007 "); an unstamped one continues the line before it.
+//
+// On disk the log is bounded (log_bounds.h): a file that passes the per-file bound is
+// continued in a new file at the next line start, and the oldest log files of the folder
+// are removed when together they pass the folder bound. A file that cannot be written
+// stops the file copy, noted once on standard error, and a new file is tried later
+// (log_files.h); standard error keeps every entry.
 //
 // Threads: every function may be called from any thread at any time, also before
 // logOpen and after logClose (then only standard error is written). One process-wide
 // recursive lock makes each logPrint and each whole logHex dump atomic; it is a leaf
 // lock: nothing else is taken while it is held.
 #pragma once
+
+#include "log/log_bounds.h"
 
 #include <cstdint>
 #include <string>
@@ -35,5 +43,8 @@ void logHex(const void* bytes, uint32_t length);
 // Closes the log file; later entries go to standard error only.
 void logClose();
 
-// The path of the open log file, empty when there is none.
+// The path of the current log file, empty when there is none.
 std::string logFilePath();
+
+// Replaces the bounds (tests); they apply from the next entry on.
+void logSetBounds(const LogBounds& bounds);

@@ -4,11 +4,19 @@
 #include <cstdio>
 
 std::string logFileName(const LocalTime& time) {
+    return logFileName(time, 1);
+}
+
+std::string logFileName(const LocalTime& time, int sequence) {
     char name[64];
-    std::snprintf(name, sizeof name, "zevlog-%.4d-%.2d-%.2d.%.2d-%.2d-%.2d.txt", time.year,
-                  time.month, time.day, time.hour, time.minute, time.second);
+    std::snprintf(name, sizeof name, "zevlog-%.4d-%.2d-%.2d.%.2d-%.2d-%.2d", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
     name[sizeof name - 1] = '\0';
-    return name;
+    std::string text = name;
+    if (sequence > 1) {
+        text += "." + std::to_string(sequence);
+    }
+    return text + ".txt";
 }
 
 int logMilliseconds(int64_t units100ns) {

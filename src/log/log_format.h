@@ -5,6 +5,7 @@
 // 10,000, modulo 1000. Pure functions of their arguments, safe on any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,11 +18,18 @@ struct LocalTime {
     int second; // 0 to 60
 };
 
-// "zevlog-2026-12-08.03-22-05.txt"
+// "zevlog-2026-12-08.03-22-05.txt": the first file of a start.
 std::string logFileName(const LocalTime& time);
+
+// The file of that start with number `sequence`: the first name for 1, then
+// "zevlog-2026-12-08.03-22-05.2.txt", ".3.txt", ...
+std::string logFileName(const LocalTime& time, int sequence);
 
 // "2026-12-08 03:22:05.007 " for a reading 7 ms past that local second.
 std::string logEntryPrefix(const LocalTime& time, int64_t units100ns);
+
+// The length of every entry prefix.
+constexpr std::size_t logEntryPrefixLength = 24;
 
 // Milliseconds within the second of a reading: 0 to 999.
 int logMilliseconds(int64_t units100ns);

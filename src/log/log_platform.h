@@ -1,4 +1,4 @@
-// The operating-system seam of the log: the wall clock, local time, and the log folder.
+// The operating-system seam of the log: the wall clock, local time, the log folder and its files.
 // One implementation per platform (log_platform_linux.cpp, log_platform_win32.cpp).
 #pragma once
 
@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The wall clock: 100-nanosecond units since 1970-01-01 00:00:00 UTC.
 int64_t wallClock100ns();
@@ -21,3 +22,15 @@ bool makeFolder(const std::string& path);
 
 // `folder` joined with `name` by the platform's path separator.
 std::string joinPath(const std::string& folder, const std::string& name);
+
+// A regular file of a folder and its size in bytes.
+struct FolderFile {
+    std::string name;
+    uint64_t bytes;
+};
+
+// The regular files of `folder` (not its sub-folders); empty when it cannot be read.
+std::vector<FolderFile> filesOf(const std::string& folder);
+
+// Bytes that one "\n" written to the log file in text mode takes on disk.
+int lineEndBytesOnDisk();

@@ -1,10 +1,12 @@
-// Linux side of the log seam: clock_gettime, localtime_r, and the log folder chosen as
-// systemd's $LOGS_DIRECTORY, else /var/log/zevlog for root, else the user's state folder.
+// Linux side of the log seam: clock_gettime, localtime_r, the log folder chosen as
+// systemd's $LOGS_DIRECTORY, else /var/log/zevlog for root, else the user's state folder,
+// and the folder's files through readdir and stat.
 #include "log/log_platform.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,4 +67,24 @@ bool makeFolder(const std::string& path) {
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
+}
+
+std::vector<FolderFile> filesOf(const std::string& folder) {
+    std::vector<FolderFile> files;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        return files;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        struct stat info {};
+        if (stat(joinPath(folder, entry->d_name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            files.push_back({entry->d_name, static_cast<uint64_t>(info.st_size)});
+        }
+    }
+    closedir(listing);
+    return files;
+}
+
+int lineEndBytesOnDisk() {
+    return 1;
 }

@@ -1,5 +1,6 @@
-// Windows side of the log seam: GetSystemTimeAsFileTime, localtime_s, and the log folder
-// "zevlog" under the Public Documents known folder. Pure functions, safe on any thread.
+// Windows side of the log seam: GetSystemTimeAsFileTime, localtime_s, the log folder
+// "zevlog" under the Public Documents known folder, and the folder's files through
+// FindFirstFileA. Safe on any thread.
 #include "log/log_platform.h"
 
 #include <ctime>
@@ -86,4 +87,27 @@ bool makeFolder(const std::string& path) {
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
+}
+
+std::vector<FolderFile> filesOf(const std::string& folder) {
+    std::vector<FolderFile> files;
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA(joinPath(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            const uint64_t bytes =
+                (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            files.push_back({found.cFileName, bytes});
+        }
+    } while (FindNextFileA(search, &found) != 0);
+    FindClose(search);
+    return files;
+}
+
+// Text mode writes "\r\n" for every "\n".
+int lineEndBytesOnDisk() {
+    return 2;
 }

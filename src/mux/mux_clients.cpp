@@ -14,9 +14,22 @@
 
 #include <utility>
 
+namespace {
+
+// Longer lists of connections are logged as their length: listing every client at every
+// arrival and removal would make the log quadratic in the number of clients.
+constexpr std::size_t listedClientsBound = 64;
+
+} // namespace
+
 void Mux::logClients() const {
     if (clients.empty()) {
         logPrint(1, "mux: no current connections\n");
+        return;
+    }
+    if (clients.size() > listedClientsBound) {
+        logPrint(1, "mux: current connections: %zu (list not shown above %zu)\n", clients.size(),
+                 listedClientsBound);
         return;
     }
     logPrint(1, "mux: current connections\n");

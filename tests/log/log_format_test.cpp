@@ -18,6 +18,12 @@ TEST(LogFormat, FileNameIsZeroPaddedAndThirtyCharactersLong) {
     EXPECT_EQ(logFileName({2031, 10, 31, 23, 59, 59}).size(), 30U);
 }
 
+TEST(LogFormat, ContinuationFilesCarryTheStartAndTheirNumber) {
+    EXPECT_EQ(logFileName(sample, 1), "zevlog-2026-12-08.03-22-05.txt");
+    EXPECT_EQ(logFileName(sample, 2), "zevlog-2026-12-08.03-22-05.2.txt");
+    EXPECT_EQ(logFileName(sample, 17), "zevlog-2026-12-08.03-22-05.17.txt");
+}
+
 TEST(LogFormat, PrefixShowsMillisecondsAsThreeDigits) {
     EXPECT_EQ(logEntryPrefix(sample, sampleSecond + 7 * unitsPerMillisecond),
               "2026-12-08 03:22:05.007 ");

@@ -1,0 +1,134 @@
+// The real program with a log file that cannot be written: its log folder holds, under
+// every name the first file can take, a link to /dev/full. The service must go on serving
+// clients, note the failure once, and keep every line in standard error.
+#include "process_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <netinet/in.h>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using harness::ChildOptions;
+using harness::ChildProcess;
+using harness::linesFrom;
+using harness::readFile;
+using harness::TempDir;
+using harness::waitUntil;
+
+constexpr uint8_t gobStatusType = 128;
+
+// The first log file's name for a start in `second` (seconds since 1970, local time).
+std::string firstLogName(time_t second) {
+    tm local{};
+    localtime_r(&second, &local);
+    char name[64];
+    std::strftime(name, sizeof name, "zevlog-%Y-%m-%d.%H-%M-%S.txt", &local);
+    return name;
+}
+
+// Connects to the service's port on loopback, retrying until `timeout`; -1 on failure.
+int connectToService(std::chrono::milliseconds timeout) {
+    int connected = -1;
+    waitUntil(
+        [&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(9089);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                connected = fd;
+                return true;
+            }
+            ::close(fd);
+            return false;
+        },
+        timeout);
+    return connected;
+}
+
+// The type byte of the first gob that arrives on `fd` within 5 s.
+std::optional<uint8_t> firstGobType(int fd) {
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    uint8_t frame[2] = {};
+    std::size_t have = 0;
+    while (have < sizeof frame) {
+        const ssize_t got = ::recv(fd, frame + have, sizeof frame - have, 0);
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    return frame[1];
+}
+
+int countOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size())) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(LogE2e, LogFileOnAFullDiskLeavesTheServiceServingAndStandardErrorComplete) {
+    TempDir folder;
+    const std::string logs = folder.file("logs");
+    ASSERT_TRUE(std::filesystem::create_directory(logs));
+    const time_t now = std::time(nullptr);
+    for (time_t second = now - 1; second < now + 10; ++second) {
+        const std::string link = logs + "/" + firstLogName(second);
+        ASSERT_EQ(::symlink("/dev/full", link.c_str()), 0) << link;
+    }
+    const std::string stderrPath = folder.file("stderr");
+    ChildProcess service(ChildOptions{
+        .program = LINKRELAY_BINARY,
+        .arguments = {},
+        .setEnv = {{"LOGS_DIRECTORY", logs},
+                   {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + folder.file("no-bus")}},
+        .unsetEnv = {"NOTIFY_SOCKET"},
+        .stdoutPath = folder.file("stdout"),
+        .stderrPath = stderrPath,
+    });
+    ASSERT_TRUE(service.started());
+    const auto hasLine = [&](const std::string& line) {
+        return !linesFrom(readFile(stderrPath), line).empty();
+    };
+    ASSERT_TRUE(waitUntil([&] { return hasLine("service: waiting for stop"); }, 10s))
+        << readFile(stderrPath);
+
+    for (int client = 0; client < 2; ++client) {
+        const int fd = connectToService(10s);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(firstGobType(fd), gobStatusType);
+        ::close(fd);
+    }
+    ASSERT_TRUE(waitUntil([&] { return countOf(readFile(stderrPath), "mux: remove ") == 2; }, 5s))
+        << readFile(stderrPath);
+    ASSERT_TRUE(service.sendSignal(SIGTERM));
+    const std::optional<int> status = service.waitExit(15s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+    const std::string console = readFile(stderrPath);
+    EXPECT_EQ(countOf(console, "log: cannot write "), 1) << console;
+    for (const char* line : {"service: running", "mux: no current connections", "mux: add ",
+                             "mux: current connections", "mux: remove ", "service: stopping"}) {
+        EXPECT_FALSE(linesFrom(console, line).empty()) << line << " missing in\n" << console;
+    }
+    EXPECT_TRUE(console.ends_with(" service: stopping\n")) << console;
+}
+
+} // namespace
