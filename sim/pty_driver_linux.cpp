@@ -103,7 +103,9 @@ int PtyDriver::pollTimeout() const {
 void PtyDriver::run() {
     Bytes buffer(4096);
     while (!stop_) {
-        const short masterEvents = outgoing.empty() ? POLLIN : POLLIN | POLLOUT;
+        // Wedged: the host's bytes are left unread, so its writes back up.
+        const short readEvents = device_.wedged() ? 0 : POLLIN;
+        const short masterEvents = outgoing.empty() ? readEvents : readEvents | POLLOUT;
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pty_.masterFd(), masterEvents, 0}};
         const nfds_t count = pty_.attached() ? 2 : 1;
         ::poll(fds, count, pollTimeout());

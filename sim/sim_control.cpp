@@ -157,6 +157,11 @@ std::string execute(SimDevice& device, const std::vector<std::string>& args, Sim
         device.setSilent(toSwitch(args[1], "on", "off"));
         return {};
     }
+    if (name == "wedge") {
+        need(1);
+        device.setWedged(toSwitch(args[1], "on", "off"));
+        return {};
+    }
     if (name == "garbage") {
         const Bytes bytes =
             device.garbage(args.size() > 1 ? static_cast<size_t>(toInteger(args[1])) : 16);
@@ -260,6 +265,8 @@ const char* controlHelp() {
            "record [clear]              the commands received: time, name and bytes\n"
            "unplug | replug             the dongle leaves the bus / comes back and boots\n"
            "silence on|off              stop / resume sending anything (trips a watchdog)\n"
+           "wedge on|off                stop / resume reading the port (behind a pty the\n"
+           "                            host's writes back up until they block)\n"
            "garbage [COUNT]             send COUNT random bytes (default 16)\n"
            "send HEX                    send these bytes as they are\n"
            "unknown                     send a message of unknown class and id (event 8/0)\n"

@@ -9,6 +9,8 @@
 //   record [clear]              the commands received: time, name and bytes
 //   unplug | replug             the dongle leaves the bus / comes back and boots
 //   silence on|off              stop / resume sending anything (trips a watchdog)
+//   wedge on|off                stop / resume reading the port (behind a pty the
+//                               host's writes back up until they block)
 //   garbage [COUNT]             send COUNT random bytes (default 16)
 //   send HEX                    send these bytes as they are
 //   unknown                     send a message of unknown class and id (event 8/0)

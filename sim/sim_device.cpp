@@ -90,6 +90,9 @@ void SimDevice::handleIntake(const Intake& intake, SimTime now) {
                                 ? nullptr
                                 : messageTable().find(MessageKind::Command, packet[2], packet[3]);
     record_.push_back({now, packet, row != nullptr ? row->name : std::string()});
+    if (config_.recordLimit != 0 && record_.size() > config_.recordLimit) {
+        record_.pop_front();
+    }
     if (silent_) {
         return;
     }

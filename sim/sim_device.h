@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +40,7 @@ struct SimConfig {
     bool refuseConnectWhileDiscovering = false; // answer a connect during discovery with 0x0181
     bool confirmIndications = false;            // indications of type 5, answered by the host
     uint32_t seed = 1;                          // RSSI variation and garbage bytes
+    size_t recordLimit = 10000;                 // the newest commands recorded; 0 keeps all
     // Today's fast answers: a GATT discovery answered in one connection interval and
     // every advertising event reported whatever the scan window. Off, as on a module,
     // discovery takes one interval per ATT round and scanning hears only its windows.
@@ -121,6 +123,8 @@ public:
     void unplug(SimTime now);
     void replug(SimTime now);
     void setSilent(bool silent);
+    // Stops / resumes reading the port: what the host writes backs up behind it.
+    void setWedged(bool wedged) { wedged_ = wedged; }
     void setResponseDelay(uint32_t milliseconds);
     void sendRaw(const Bytes& bytes);
     Bytes garbage(size_t count);
@@ -135,10 +139,11 @@ public:
     void addPeripheral(PeripheralSpec profile);
 
     // Inspection.
-    const std::vector<RecordedCommand>& record() const { return record_; }
+    const std::deque<RecordedCommand>& record() const { return record_; }
     void clearRecord() { record_.clear(); }
     bool present() const { return present_; }
     bool silent() const { return silent_; }
+    bool wedged() const { return wedged_; }
     bool discovering() const { return discovering_; }
     std::vector<ConnectionInfo> connections() const;
     // Frames dropped whole because the host did not read and the port had no room.
@@ -263,12 +268,13 @@ private:
     std::vector<Timer> timers_; // a heap ordered by time, then by order of scheduling
     uint64_t timerSeq_ = 0;
     CommandParser parser;
-    std::vector<RecordedCommand> record_;
+    std::deque<RecordedCommand> record_; // at most config_.recordLimit, oldest first
     std::minstd_rand random_;
 
     bool present_ = false;
     uint64_t bootEpoch_ = 0; // advanced by every power-down; stale timers do nothing
     bool silent_ = false;
+    bool wedged_ = false;
     uint32_t responseDelayMs_ = 0;
     int failingWrites_ = 0;
     int stalledConnects_ = 0;

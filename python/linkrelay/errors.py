@@ -14,8 +14,8 @@ class ConnectFailed(LinkrelayError, ConnectionError):
 class Closed(LinkrelayError, ConnectionError):
     """The service ended the TCP session.
 
-    It does so when it refuses a request (a malformed request, a device that is busy, a
-    dongle that is not ready) and when it stops. Every wait of the session ends with it.
+    It does so when it refuses a request (a malformed request, a device with too many
+    requests waiting, a dongle that is not ready) and when it stops. Every wait of the session ends with it.
     """
 
 

@@ -8,8 +8,9 @@
 // Threads and locks: `lock` is the conduit lock. The Mux holds it around every call it
 // makes (mux thread); the conduit's reader thread holds it while it handles the dongle
 // and posts events. Operations run with the lock held and never take it again. getType
-// and getState need no lock. Lock order, everywhere: the conduit lock first, then the
-// Mux's eventLock; postEvent never calls back into the conduit.
+// and getState need no lock; `requester` is under it. Lock order, everywhere: the
+// conduit lock first, then the Mux's eventLock; postEvent never calls back into the
+// conduit.
 //
 // Ownership: `mux`, the event sink, is set once by the constructor and never owned. The
 // concrete conduit is owned and destroyed through its own type, hence the protected
@@ -65,11 +66,20 @@ public:
     // Slot 13: GobRssi.
     virtual bool getRssi(const BleAddress& address) REQUIRES(lock) = 0;
 
+    // Removes what a client that has left still has queued: its GAP operations not yet
+    // started and its requests waiting for a busy device. Work already started ends
+    // normally.
+    virtual void forgetRequester(uint64_t client) REQUIRES(lock) { static_cast<void>(client); }
+
     // The conduit lock. Recursive: the dongle conduit's init holds it while it runs reader
     // cycles, which take it again. The analysis cannot express "may already be held", so
     // the reader's entries that take it carry no EXCLUDES(lock).
     RecursiveMutex lock;
     EventSink* const mux; // the sink for events (the Mux); not owned
+    // The client the operation being called is for, as the Mux numbers its clients; 0 for
+    // the service's own calls (releasing what a client held, orphans). Set by the Mux
+    // around each request, under `lock`; queued work keeps it.
+    uint64_t requester GUARDED_BY(lock) = 0;
 
 protected:
     ~Conduit() = default;

@@ -26,10 +26,10 @@ int codeUuidEntries(Gob& gob, std::vector<UuidRecord>& uuids) {
     }
     uuids.clear();
     int status = 1;
-    while (status == 1) {
+    while (status == 1 && uuids.size() < maxFindAttributesUuids) {
         status = readUuidEntry(gob, uuids);
     }
-    return status;
+    return status == 0 ? 0 : -1; // 1: entries left past the most allowed
 }
 
 int writePayload(Gob& gob, const uint8_t* payload, uint32_t payloadLength) {
@@ -65,7 +65,7 @@ int codeGobFindServices(Gob& gob, BleAddress& address) {
 }
 
 int codeGobFindAttributes(Gob& gob, BleAddress& address, std::vector<UuidRecord>& uuids) {
-    if (gob.isWriting() && uuids.empty()) {
+    if (gob.isWriting() && (uuids.empty() || uuids.size() > maxFindAttributesUuids)) {
         return -1;
     }
     if (codeAddressGob(gob, GobFindAttributes, address) != 0) {

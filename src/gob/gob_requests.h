@@ -10,6 +10,7 @@
 #include "gob/ble_types.h"
 #include "gob/gob.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,10 +23,15 @@ int codeGobConnect(Gob& gob, BleAddress& address, uint32_t& connIntervalMin,
 
 int codeGobFindServices(Gob& gob, BleAddress& address);
 
+// The most UUID entries of one GobFindAttributes: characteristic indexes are one byte, so
+// no look-up can report more characteristics than this.
+constexpr size_t maxFindAttributesUuids = 256;
+
 // After the address, one byte that the reader passes over, then one or more UUID entries
 // up to the end of the gob. Reading replaces the content of `uuids` with the entries in
-// gob order, and fails when there is none, when an entry is cut short, or when an
-// entry's length is neither 2 nor 16. Writing fails on an empty list or a bad length.
+// gob order, and fails when there is none, when an entry is cut short, when an entry's
+// length is neither 2 nor 16, or when there are more than maxFindAttributesUuids entries.
+// Writing fails on an empty list, on more entries than that, or on a bad length.
 int codeGobFindAttributes(Gob& gob, BleAddress& address, std::vector<UuidRecord>& uuids);
 
 int codeGobDisconnect(Gob& gob, BleAddress& address);

@@ -118,6 +118,7 @@ void Mux::close() {
     for (const MuxClient& client : clients) {
         held.insert(client.connected.begin(), client.connected.end());
         scanning = scanning || client.scanning;
+        forgetQueued(client.id);
     }
     clients.clear();
     clientIndex.clear();

@@ -6,8 +6,8 @@
 // - The mux thread runs init, work and close (through runMuxLoop) and, inside the stream
 //   layer's update, addClient, removeClient, dispatch and the other client operations.
 //   Only it touches the GobServer, the streams, `clients`, `clientIndex`, `server`,
-//   `failed`, `failure` and `orphans`. init records it (`muxThread`) and each mux-thread
-//   entry checks it (ASSERT_OWNING_THREAD, base/thread_check.h).
+//   `failed`, `failure`, `orphans` and `nextClientId`. init records it (`muxThread`) and
+//   each mux-thread entry checks it (ASSERT_OWNING_THREAD, base/thread_check.h).
 // - Any thread may call postEvent (the conduit calls it with its own lock held) and wake.
 //   Both wake the mux thread: it sleeps in the stream layer's update until a socket is
 //   ready or it is woken, and between failed inits in restAfterFailedInit.
@@ -56,6 +56,7 @@ using MuxMessage = std::array<char, 256>;
 constexpr std::size_t muxClientOutputBound = std::size_t{8} * 1024 * 1024;
 
 struct MuxClient {
+    uint64_t id = 0;                      // unique in the process; the conduit's requester
     bool scanning = false;                // the client has an active scan request
     std::set<BleAddress> pendingConnects; // asked to connect, not yet reported connected
     std::set<BleAddress> connected;       // connected on the client's behalf
@@ -144,6 +145,8 @@ private:
     bool routeOne(const Gob& gob, MuxMessage& message) REQUIRES(eventLock);
     void releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason)
         EXCLUDES(eventLock);
+    // Removes what a client that has gone still has queued on the conduit.
+    void forgetQueued(uint64_t id) EXCLUDES(eventLock);
     bool isInited() EXCLUDES(stateLock);
 
     const std::string buildCommit; // the build stamp, for the log
@@ -166,4 +169,5 @@ private:
     std::vector<BleAddress> orphans;  // connected for nobody; disconnected after routing
     std::mutex restLock;              // for restWake; taken alone
     std::condition_variable restWake; // notified by wake
+    uint64_t nextClientId = 1;        // the id of the next client added
 };

@@ -2,8 +2,8 @@
 // bound, dropping one client, and releasing what clients held on the conduit.
 //
 // Threads: the mux thread only. Locks: outbox writes happen under eventLock (sendTo's
-// caller holds it; addClient takes it). The conduit lock is taken only in releaseHeld,
-// never while eventLock is held.
+// caller holds it; addClient takes it). The conduit lock is taken only in releaseHeld and
+// forgetQueued, never while eventLock is held.
 #include "mux/mux.h"
 
 #include "conduit/conduit.h"
@@ -54,6 +54,7 @@ void Mux::addClient(Stream* stream) {
     logClients();
     logPrint(1, "mux: add " MUX_STREAM_ID "\n", streamId(stream));
     MuxClient client;
+    client.id = nextClientId++;
     client.stream = stream;
     clients.push_back(std::move(client));
     clientIndex[stream] = static_cast<int>(clients.size() - 1);
@@ -77,6 +78,7 @@ void Mux::removeClient(Stream* stream) {
     const auto position = static_cast<std::size_t>(found->second);
     const std::set<BleAddress> held = std::move(clients[position].connected);
     const bool wasScanning = clients[position].scanning;
+    const uint64_t id = clients[position].id;
 
     if (position != clients.size() - 1) {
         clients[position] = std::move(clients.back());
@@ -85,7 +87,14 @@ void Mux::removeClient(Stream* stream) {
     clients.pop_back();
     clientIndex.erase(stream);
 
+    forgetQueued(id);
     releaseHeld(held, wasScanning && !anyScanning(), "remove");
+}
+
+void Mux::forgetQueued(uint64_t id) {
+    // Conduit lock; eventLock is not held by any caller.
+    const LockGuard guard(conduit->lock);
+    conduit->forgetRequester(id);
 }
 
 void Mux::releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, const char* reason) {

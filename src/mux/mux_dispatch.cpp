@@ -1,7 +1,8 @@
 // Request dispatch: one request gob from a client becomes at most one conduit call.
 //
-// A request that cannot be decoded, or that the conduit refuses, ends the session of the
-// client that sent it (its stream is closed and removeClient releases what it held);
+// A request that cannot be decoded, a connect whose values are outside Bluetooth's
+// ranges, or a request that the conduit refuses, ends the session of the client that
+// sent it (its stream is closed and removeClient releases what it held);
 // the other clients go on. Nothing is answered to the client.
 //
 // Threads: the mux thread, inside the stream layer's update. Locks: the conduit lock is
@@ -11,6 +12,7 @@
 #include "conduit/conduit.h"
 #include "gob/gob_requests.h"
 #include "log/log.h"
+#include "mux/connect_parameters.h"
 
 #include <vector>
 
@@ -107,7 +109,9 @@ void Mux::dispatch(Stream* stream, Gob& gob) {
     if (client == nullptr || client->dropped) {
         return;
     }
+    conduit->requester = client->id;
     const char* error = request(*client, gob);
+    conduit->requester = 0;
     if (error != nullptr) {
         dropClient(*client, error);
     }
@@ -183,6 +187,9 @@ const char* Mux::connect(MuxClient& client, Gob& gob) {
     if (codeGobConnect(gob, address, intervalMin, intervalMax, supervisionTimeout, slaveLatency) !=
         0) {
         return "failed to get connect gob";
+    }
+    if (!connectParametersValid(intervalMin, intervalMax, supervisionTimeout, slaveLatency)) {
+        return "connect parameters out of range";
     }
     client.pendingConnects.insert(address);
     return outcome(

@@ -1,7 +1,9 @@
 // Program entry on Linux: a foreground daemon for systemd.
 //
 // The main thread plays the part of the service dispatcher: it runs the service steps on
-// a service thread of their own and turns SIGTERM and SIGINT into the stop control. The
+// a service thread of their own and turns the stop signals into the stop control:
+// SIGTERM and SIGINT, and also SIGHUP, SIGUSR1 and SIGUSR2, whose default action would
+// end the process at once, without the clean stop (the dongle left as it was). The
 // signals are blocked in every thread and taken synchronously here with sigtimedwait, so
 // no work happens in a signal handler. The main thread sleeps until a signal comes: the
 // service thread sends it SIGTERM when it ends (the stop then finds no service to stop).
@@ -24,8 +26,9 @@ namespace {
 sigset_t blockStopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
+    for (const int stopSignal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}) {
+        sigaddset(&signals, stopSignal);
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     return signals;
 }
@@ -48,8 +51,8 @@ void dispatchService() {
     const timespec slice{0, 100L * 1000 * 1000};
     while (!serviceEnded.load()) {
         const int received = sigtimedwait(&signals, nullptr, stopPending ? &slice : nullptr);
-        if (received == SIGTERM || received == SIGINT) {
-            stopPending = true;
+        if (received > 0) {
+            stopPending = true; // one of the blocked stop signals
         }
         if (stopPending) {
             stopPending = !serviceControl(controlStop);

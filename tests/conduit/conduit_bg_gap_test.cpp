@@ -136,7 +136,7 @@ TEST_F(ConduitBgGapTest, ConnectsAreAbandonedAfterSixIntervalsAndASecondInWholeS
         conduit.gapOps.clear();
         const int64_t sent = conduit.now;
         ASSERT_TRUE(conduit.connect(device, 6, c.intervalMax, 100, 0));
-        ASSERT_TRUE(conduit.disconnect(stranger));
+        ASSERT_TRUE(conduit.stopScan());
         conduit.runGapStep();
         takeWritten();
 
@@ -157,8 +157,8 @@ TEST_F(ConduitBgGapTest, ConnectsAreAbandonedAfterSixIntervalsAndASecondInWholeS
         EXPECT_TRUE(conduit.posted.empty()) << "an abandoned connect posts nothing";
 
         EXPECT_TRUE(conduit.completeGapOp(GapOpType::EndConnect));
-        conduit.runGapStep(); // the disconnect behind it starts now
-        EXPECT_EQ(logCount(before, "BG conduit: GAP op disconnecting address: "), 1);
+        conduit.runGapStep(); // the scan stop behind it starts now
+        EXPECT_EQ(logCount(before, "BG conduit: GAP op stopping scan\n"), 1);
         conduit.posted.clear();
     }
 }
@@ -196,20 +196,75 @@ TEST_F(ConduitBgGapTest, OnlyAStartedConnectHasATimeLimit) {
     EXPECT_EQ(conduit.gapOps.front().type, GapOpType::Connect);
 }
 
-TEST_F(ConduitBgGapTest, ADisconnectWithoutConnectionIsAnsweredAtOnce) {
-    ASSERT_TRUE(conduit.disconnect(stranger));
+TEST_F(ConduitBgGapTest, ADisconnectWithoutConnectionIsAnsweredAtOnceOutsideTheQueue) {
     ASSERT_TRUE(conduit.startScan());
-
-    conduit.runGapStep();
+    ASSERT_TRUE(conduit.disconnect(stranger));
 
     EXPECT_EQ(logCount(mark, "BG conduit: Zuna was not connected to this QAP\n"), 1);
     EXPECT_EQ(conduit.posted,
               std::vector<Bytes>{gobBytes(buildDisconnectedGob, stranger, uint8_t{0})});
-    EXPECT_TRUE(takeWritten().empty());
-    ASSERT_EQ(conduit.gapOps.size(), 1U);
-    EXPECT_FALSE(conduit.gapOps.front().started) << "the next operation starts at the next step";
+    ASSERT_EQ(conduit.gapOps.size(), 1U) << "nothing waits behind the scan";
     conduit.runGapStep();
     EXPECT_EQ(takeWritten(), gapDiscover);
+
+    // A thousand of them never reach the queue: the next operation is not delayed.
+    ASSERT_TRUE(conduit.completeGapOp(GapOpType::StartScan));
+    conduit.posted.clear();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(conduit.disconnect(stranger));
+    }
+    EXPECT_EQ(conduit.posted.size(), 1000U);
+    EXPECT_TRUE(conduit.gapOps.empty());
+    ASSERT_TRUE(conduit.connect(device, 6, 6, 100, 0));
+    conduit.runGapStep();
+    EXPECT_EQ(takeWritten(), connectDirect(device, 6, 6, 100, 0));
+}
+
+TEST_F(ConduitBgGapTest, ADisconnectBehindAConnectOfItsAddressWaitsForIt) {
+    ASSERT_TRUE(conduit.connect(device, 6, 6, 100, 0));
+    ASSERT_TRUE(conduit.disconnect(device));
+    EXPECT_TRUE(conduit.posted.empty());
+    ASSERT_EQ(conduit.gapOps.size(), 2U);
+    EXPECT_EQ(conduit.gapOps.back().type, GapOpType::Disconnect);
+}
+
+// Each client may have 8 operations queued; the service's own are not counted, and a
+// client's connects and disconnects go when it leaves, except one already started.
+TEST_F(ConduitBgGapTest, EachClientHasAtMostEightQueuedAndLosesThemWhenItLeaves) {
+    conduit.connections[stranger] = 7;
+    conduit.requester = 1;
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(conduit.connect(device, 6, 6, 100, 0)) << i;
+    }
+    EXPECT_FALSE(conduit.disconnect(stranger));
+    EXPECT_FALSE(conduit.startScan());
+    EXPECT_EQ(
+        logCount(mark, "BG conduit: 8 GAP operations queued for this client, request refused\n"),
+        2);
+    conduit.requester = 2;
+    ASSERT_TRUE(conduit.disconnect(stranger)) << "another client has room of its own";
+    conduit.requester = 0;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(conduit.disconnect(stranger)) << "the service is not counted";
+    }
+    conduit.runGapStep(); // client 1's first connect starts
+    takeWritten();
+
+    conduit.forgetRequester(1);
+    ASSERT_EQ(conduit.gapOps.size(), 12U);
+    EXPECT_EQ(conduit.gapOps.front().type, GapOpType::Connect) << "the started one stays";
+    EXPECT_TRUE(conduit.gapOps.front().started);
+    EXPECT_EQ(gapOpsOf(conduit.gapOps, 1), 1U);
+    EXPECT_EQ(gapOpsOf(conduit.gapOps, 2), 1U);
+
+    // Scan starts and stops carry the scan every scanning client shares: they stay.
+    conduit.requester = 3;
+    ASSERT_TRUE(conduit.startScan());
+    ASSERT_TRUE(conduit.disconnect(stranger));
+    conduit.requester = 0;
+    conduit.forgetRequester(3);
+    EXPECT_EQ(gapOpsOf(conduit.gapOps, 3), 1U);
+    EXPECT_EQ(conduit.gapOps.back().type, GapOpType::StartScan);
 }
 
 TEST_F(ConduitBgGapTest, ADisconnectOfAConnectionAsksTheDongle) {

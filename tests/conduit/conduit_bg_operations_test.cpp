@@ -89,26 +89,76 @@ TEST_F(ConduitBgOperationsTest, AConnectionWithoutSessionRefusesProceduresAndDro
     EXPECT_TRUE(conduit.sessions.empty());
 }
 
-TEST_F(ConduitBgOperationsTest, ABusySessionRefusesProceduresButStillReads) {
+TEST_F(ConduitBgOperationsTest, ABusySessionQueuesProceduresButStillReads) {
     BgSession& session = addSession(device, link);
     addCharacteristic(session, 0, 0x0010, uuid16(0x2A37));
     session.state = SessionState::WritingNoResponse;
     const uint8_t data[] = {1};
 
-    EXPECT_FALSE(conduit.findServices(device));
-    EXPECT_FALSE(conduit.findCharsAndDescs(device, {uuid16(0x2A38)}));
-    EXPECT_FALSE(conduit.write(device, 0, data, 1, true));
+    EXPECT_TRUE(conduit.findServices(device));
+    EXPECT_TRUE(conduit.findCharsAndDescs(device, {uuid16(0x2A38)}));
+    EXPECT_TRUE(conduit.write(device, 0, data, 1, true));
     EXPECT_EQ(logCount(mark, "BG conduit: in findServices, session busy\n"), 1);
     EXPECT_EQ(logCount(mark, "BG conduit: in findCharsAndDescs, session busy (6)\n"), 1);
     EXPECT_EQ(logCount(mark, "BG conduit: in write, session busy\n"), 1);
+    EXPECT_EQ(logCount(mark, "BG conduit: request waits for the session, 3 waiting\n"), 1);
     EXPECT_TRUE(takeWritten().empty());
     EXPECT_EQ(session.state, SessionState::WritingNoResponse);
+    EXPECT_EQ(session.waiting.size(), 3U);
 
     session.state = SessionState::FindingChars;
     EXPECT_TRUE(conduit.read(device, 0));
     // attclient_read_by_handle: connection 3, handle 0x0010.
     EXPECT_EQ(takeWritten(), (Bytes{0x00, 0x03, 0x04, 0x04, 0x03, 0x10, 0x00}));
     EXPECT_EQ(session.state, SessionState::FindingChars);
+}
+
+// Waiting requests start one at a time, in arrival order, each when the procedure before
+// it has ended, after a success or a failure alike.
+TEST_F(ConduitBgOperationsTest, WaitingRequestsStartInArrivalOrderWhenTheSessionIsIdle) {
+    BgSession& session = addSession(device, link);
+    addCharacteristic(session, 0, 0x0010, uuid16(0x2A37));
+    ASSERT_TRUE(conduit.findServices(device));
+    takeWritten();
+    const uint8_t data[] = {0xAB};
+    ASSERT_TRUE(conduit.write(device, 0, data, 1, true));
+    ASSERT_TRUE(conduit.findServices(device));
+    EXPECT_TRUE(takeWritten().empty());
+
+    conduit.startWaitingRequests();
+    EXPECT_TRUE(takeWritten().empty()) << "nothing starts while the session is busy";
+
+    deliver(procedureCompleted(link, 0, 0xFFFF)); // the discovery ends
+    EXPECT_EQ(session.state, SessionState::Writing);
+    // attclient_attribute_write: connection 3, handle 0x0010, one byte.
+    EXPECT_EQ(takeWritten(), (Bytes{0x00, 0x05, 0x04, 0x05, 0x03, 0x10, 0x00, 0x01, 0xAB}));
+    ASSERT_EQ(session.waiting.size(), 1U);
+
+    deliver(attclientResponse(5, link, 0x0181)); // the write fails
+    EXPECT_EQ(session.state, SessionState::FindingServices);
+    EXPECT_TRUE(session.waiting.empty());
+    // attclient_read_by_group_type over all handles for primary services.
+    EXPECT_EQ(takeWritten(),
+              (Bytes{0x00, 0x08, 0x04, 0x01, 0x03, 0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x28}));
+}
+
+TEST_F(ConduitBgOperationsTest, ThirtyTwoWaitAtMostAndALeavingClientsAreRemoved) {
+    BgSession& session = addSession(device, link);
+    session.state = SessionState::FindingServices;
+    for (uint64_t i = 0; i < maxWaitingPerDevice; ++i) {
+        conduit.requester = 1 + i % 2;
+        ASSERT_TRUE(conduit.findServices(device)) << i;
+    }
+    EXPECT_FALSE(conduit.findServices(device));
+    EXPECT_EQ(logCount(mark, "BG conduit: 32 requests wait for this session already, request "
+                             "refused\n"),
+              1);
+
+    conduit.forgetRequester(1);
+    ASSERT_EQ(session.waiting.size(), 16U);
+    for (const WaitingRequest& request : session.waiting) {
+        EXPECT_EQ(request.requester, 2U);
+    }
 }
 
 TEST_F(ConduitBgOperationsTest, UnknownIndexesRefuseWritesAndDropReadsAndSubscriptions) {

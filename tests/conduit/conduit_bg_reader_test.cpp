@@ -183,6 +183,30 @@ TEST_F(ConduitBgCycleTest, ASilentDongleIsGreetedAtTwoAndFourSecondsAndGivenUpAf
     EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(conduitStateFailed)});
 }
 
+// A write that fails gives the port up: the reader is kicked, later writes fail without
+// touching the port (no second wait on a wedged dongle), and the next cycle posts failed
+// and asks for the port to be opened again. Closing forgets the failure.
+TEST_F(ConduitBgCycleTest, AFailedWriteGivesThePortUpAndLaterWritesDoNotTouchIt) {
+    const BleAddress device = testAddress(0xB1, 0x01);
+    conduit.connections[device] = 2;
+    line->setFailWrites(true);
+    const int kicks = line->cancels();
+    EXPECT_TRUE(conduit.getRssi(device));
+    EXPECT_EQ(line->cancels(), kicks + 2) << "the operation's kick and the failure's";
+    EXPECT_TRUE(serialPortFailed());
+    line->setFailWrites(false);
+    EXPECT_TRUE(conduit.getRssi(device));
+    EXPECT_TRUE(takeWritten().empty()) << "a failed port is not written to again";
+    EXPECT_EQ(logCount(mark, "writing to serial port failed\n"), 1);
+
+    EXPECT_EQ(conduit.readCycle(1000), 1);
+    EXPECT_EQ(logCount(mark, "BG conduit: the serial port does not take writes, giving it up\n"),
+              1);
+    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(conduitStateFailed)});
+    conduit.close();
+    EXPECT_FALSE(serialPortFailed());
+}
+
 TEST_F(ConduitBgCycleTest, AnyMessageResetsTheWatchdog) {
     EXPECT_EQ(conduit.readCycle(1000), -1);
     EXPECT_EQ(conduit.readCycle(1000), -1);

@@ -190,12 +190,19 @@ TEST_F(ConduitBgResponsesTest, GapResponsesCompleteTheirOperationsWhateverTheRes
     EXPECT_TRUE(conduit.gapOps.empty());
 }
 
-TEST_F(ConduitBgResponsesTest, ARefusedConnectWaitsAtTheHead) {
-    ASSERT_TRUE(conduit.connect(testAddress(0xE2, 0x02), 6, 6, 100, 0));
+TEST_F(ConduitBgResponsesTest, ARefusedConnectEndsAtOnceAndTheQueueMovesOn) {
+    ASSERT_TRUE(conduit.connect(testAddress(0xE2, 0x02), 6, 0xFFFF, 100, 0));
+    ASSERT_TRUE(conduit.startScan());
     conduit.runGapStep();
-    deliver(response(6, 3, join({le16(0x0181), {0x00}})));
-    EXPECT_EQ(logCount(mark, "bluegiga error 181 in ble_rsp_gap_connect_direct\n"), 1);
-    EXPECT_EQ(conduit.gapOps.size(), 1U);
+    takeWritten();
+    deliver(response(6, 3, join({le16(0x0180), {0x00}})));
+    EXPECT_EQ(logCount(mark, "bluegiga error 180 in ble_rsp_gap_connect_direct\n"), 1);
+    ASSERT_EQ(conduit.gapOps.size(), 1U);
+    EXPECT_EQ(conduit.gapOps.front().type, GapOpType::StartScan);
+    EXPECT_TRUE(conduit.posted.empty()) << "the requester gets nothing";
+    conduit.runGapStep();
+    // gap_discover, observation.
+    EXPECT_EQ(takeWritten(), (Bytes{0x00, 0x01, 0x06, 0x02, 0x02}));
 }
 
 TEST_F(ConduitBgResponsesTest, ARefusedDisconnectNoLongerHoldsTheQueue) {

@@ -28,4 +28,5 @@ public:
     using ConduitBg::lookUpNextCharacteristic;
     using ConduitBg::runGapStep;
     using ConduitBg::sendNextPrepareWrite;
+    using ConduitBg::startWaitingRequests;
 };

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <poll.h>
@@ -164,6 +165,8 @@ TEST_F(LinuxSerialPortTest, HangUpIsAReadErrorAtOnceAndWritesFail) {
 
 TEST_F(LinuxSerialPortTest, SecondOpenIsRefusedUntilTheFirstIsClosed) {
     EXPECT_EQ(openSerialPort(pty.slavePath()), nullptr);
+    EXPECT_EQ(lastOpenFailure(), "flock: " + std::string(std::strerror(EWOULDBLOCK)) + " (errno " +
+                                     std::to_string(EWOULDBLOCK) + ")");
     const std::string link = "/tmp/linkrelay-serial-test-link-" + std::to_string(::getpid());
     std::filesystem::create_symlink(pty.slavePath(), link);
     EXPECT_EQ(openSerialPort(link), nullptr) << "a link to the same tty shares its lock";
@@ -204,6 +207,7 @@ TEST_F(LinuxSerialPortTest, FixedPortSourceFindsThePathWhileItExists) {
     auto missing = makeFixedPortSource(missingPath);
     EXPECT_EQ(missing->find(), "");
     EXPECT_EQ(missing->open(missingPath), nullptr);
+    EXPECT_EQ(missing->openFailure(), "open: No such file or directory (errno 2)");
 }
 
 TEST(LinuxSerialPortOpen, RefusesWhatIsNotATerminal) {
@@ -215,6 +219,7 @@ TEST(LinuxSerialPortOpen, RefusesWhatIsNotATerminal) {
     std::fclose(created);
     EXPECT_TRUE(serialPortExists(file));
     EXPECT_EQ(openSerialPort(file), nullptr);
+    EXPECT_TRUE(lastOpenFailure().starts_with("TIOCEXCL: ")) << lastOpenFailure();
     std::filesystem::remove(file);
 }
 

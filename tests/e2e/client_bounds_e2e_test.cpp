@@ -80,7 +80,7 @@ TEST_F(ClientBoundsE2e, MoreClientsThanDescriptorsLeaveTheServiceIdleAndTheDongl
     ASSERT_NO_FATAL_FAILURE(startService(64));
     ASSERT_TRUE(waitLines("BG conduit: ready", 1, 30s));
     ASSERT_TRUE(waitLines("mux: inited", 1, 10s));
-    EXPECT_EQ(countLines("service: descriptor limit 64 (already the hard limit)"), 1);
+    EXPECT_EQ(countLines("limits: descriptor limit 64 (already the hard limit)"), 1);
     EXPECT_EQ(countLines("mux: at most 32 clients (descriptor limit 64)"), 1);
 
     constexpr int clients = 100;

@@ -1,6 +1,7 @@
 // The real Linux program under a stand-in for systemd: notifications on a socket of the
-// test, SIGTERM/SIGINT as the stop control, the log file and its "service: ..." lines,
-// and suspend/resume from a stand-in for logind on a private system bus.
+// test, SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGUSR2 as the stop control, the log file
+// and its "service: ..." lines, and suspend/resume from a stand-in for logind on a
+// private system bus.
 #include "fake_login1.h"
 #include "private_bus.h"
 #include "process_harness.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
@@ -140,6 +143,20 @@ TEST_F(ServiceE2eTest, RunsAndStopsWithoutSystemd) {
     stopWith(SIGTERM);
     EXPECT_EQ(serviceLines(), joined(startLines, stopLines));
     expectCompleteLog();
+}
+
+// SIGHUP, SIGUSR1 and SIGUSR2 would end the process at once by default: each is a clean
+// stop instead, with the whole stop sequence logged.
+TEST_F(ServiceE2eTest, HangupAndUserSignalsStopCleanlyLikeSigterm) {
+    for (const int signal : {SIGHUP, SIGUSR1, SIGUSR2}) {
+        SCOPED_TRACE(strsignal(signal));
+        startService({}, {"NOTIFY_SOCKET"});
+        stopWith(signal);
+        EXPECT_EQ(serviceLines(), joined(startLines, stopLines));
+        expectCompleteLog();
+        service.reset();
+        std::filesystem::remove_all(logs());
+    }
 }
 
 // Suspend and resume from logind on the system bus run the service's steps; the

@@ -191,6 +191,30 @@ TEST(GobRequests, FindAttributesRefusesBadEntries) {
     EXPECT_EQ(codeGobFindAttributes(bad4, written, badLength), -1);
 }
 
+TEST(GobRequests, FindAttributesTakesAtMost256Entries) {
+    auto entries = [](size_t count) {
+        std::vector<uint8_t> bytes = join({{4}, addressBytes, {0}});
+        for (size_t i = 0; i < count; ++i) {
+            bytes.insert(bytes.end(), {2, static_cast<uint8_t>(i), 0x2A});
+        }
+        return bytes;
+    };
+    BleAddress read;
+    std::vector<UuidRecord> uuids;
+    Gob most = readingCopy(entries(256));
+    ASSERT_EQ(codeGobFindAttributes(most, read, uuids), 0);
+    EXPECT_EQ(uuids.size(), 256u);
+    EXPECT_EQ(uuids.back(), uuidOf({0xFF, 0x2A}));
+    Gob tooMany = readingCopy(entries(257));
+    EXPECT_EQ(codeGobFindAttributes(tooMany, read, uuids), -1);
+
+    BleAddress written = address;
+    std::vector<UuidRecord> many(257, uuidOf({0x2A, 0x37}));
+    Gob refused;
+    EXPECT_EQ(codeGobFindAttributes(refused, written, many), -1);
+    EXPECT_EQ(refused.size(), 0u);
+}
+
 TEST(GobRequests, WriteRoundTripWithPayloadView) {
     const std::vector<uint8_t> value{0xDE, 0xAD, 0xBE, 0xEF};
     BleAddress written = address;

@@ -7,6 +7,7 @@
 #include "recording_conduit.h"
 
 #include "gob/gob_requests.h"
+#include "mux/connect_parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -224,6 +225,53 @@ TEST_F(MuxDispatch, ConnectLeavesTheAddressPendingAlsoWhenRefused) {
     EXPECT_EQ(client(second).pendingConnects, std::set<BleAddress>{testAddress(1, 2)});
     EXPECT_TRUE(client(first).connected.empty());
     EXPECT_TRUE(endedWith(second, "conduit connect failed"));
+}
+
+Gob connectGobWith(uint32_t intervalMin, uint32_t intervalMax, uint32_t timeout, uint32_t latency) {
+    Gob gob;
+    BleAddress address = testAddress(1, 3);
+    codeGobConnect(gob, address, intervalMin, intervalMax, timeout, latency);
+    return gob;
+}
+
+// Intervals 6 to 3200 (1.25 ms), latency 0 to 499, timeout 10 to 3200 (10 ms) and longer
+// in milliseconds than (1 + latency) × interval max × 2.
+TEST(ConnectParameters, BluetoothsRangesAndTheTimeoutRule) {
+    EXPECT_TRUE(connectParametersValid(6, 6, 10, 0));
+    EXPECT_TRUE(connectParametersValid(3200, 3200, 3200, 0)); // 32 s > 8 s
+    EXPECT_TRUE(connectParametersValid(6, 6, 3200, 499));     // 32 s > 7.5 s
+    EXPECT_TRUE(connectParametersValid(24, 40, 200, 0));      // the client's defaults
+    EXPECT_TRUE(connectParametersValid(6, 40, 101, 9));       // 1010 ms > 1000 ms
+    EXPECT_FALSE(connectParametersValid(6, 40, 100, 9));      // 1000 ms is not longer
+    EXPECT_FALSE(connectParametersValid(5, 6, 100, 0));
+    EXPECT_FALSE(connectParametersValid(6, 5, 100, 0));
+    EXPECT_FALSE(connectParametersValid(6, 3201, 3200, 0));
+    EXPECT_FALSE(connectParametersValid(6, 0xFFFF, 3200, 0));
+    EXPECT_FALSE(connectParametersValid(3201, 3200, 3200, 0));
+    EXPECT_FALSE(connectParametersValid(6, 6, 9, 0));
+    EXPECT_FALSE(connectParametersValid(6, 6, 3201, 0));
+    EXPECT_FALSE(connectParametersValid(6, 6, 3200, 500));
+}
+
+TEST_F(MuxDispatch, ConnectValuesOutsideBluetoothsRangesEndTheSessionWithoutACall) {
+    send(first, connectGobWith(6, 0xFFFF, 3200, 0));
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(endedWith(first, "connect parameters out of range"));
+    EXPECT_TRUE(client(first).pendingConnects.empty());
+    EXPECT_FALSE(client(second).dropped);
+    send(second, connectGobWith(6, 12, 100, 0));
+    EXPECT_EQ(calls().size(), 1U);
+}
+
+TEST_F(MuxDispatch, EachCallIsMadeForItsSenderAndOwnCallsForNobody) {
+    const uint64_t firstId = client(first).id;
+    const uint64_t secondId = client(second).id;
+    EXPECT_NE(firstId, 0U);
+    EXPECT_NE(firstId, secondId);
+    send(first, readGob(testAddress(1, 1), 0));
+    send(second, readGob(testAddress(1, 1), 0));
+    EXPECT_EQ(conduit.requesters(), (std::vector<uint64_t>{firstId, secondId}));
+    EXPECT_EQ(conduit.requester, 0U) << "reset after each request";
 }
 
 TEST_F(MuxDispatch, FindAttributesPassesEveryUuidInGobOrder) {

@@ -51,8 +51,11 @@ protected:
 
     void connectThrough(int which, BleAddress address) {
         Gob gob;
-        uint32_t value = 6;
-        codeGobConnect(gob, address, value, value, value, value);
+        uint32_t intervalMin = 6;
+        uint32_t intervalMax = 12;
+        uint32_t timeout = 100;
+        uint32_t latency = 0;
+        codeGobConnect(gob, address, intervalMin, intervalMax, timeout, latency);
         request(which, gob);
     }
 
@@ -293,8 +296,8 @@ TEST_F(MuxRemoval, DisconnectsTheClientsDevicesInAddressOrder) {
     }
     mux.removeClient(&streams[0]);
     EXPECT_EQ(conduit.calls(),
-              (std::vector<std::string>{"connect " + addressText(testAddress(2, 0)) + " 6 6 6 6",
-                                        "connect " + addressText(testAddress(1, 9)) + " 6 6 6 6",
+              (std::vector<std::string>{"connect " + addressText(testAddress(2, 0)) + " 6 12 100 0",
+                                        "connect " + addressText(testAddress(1, 9)) + " 6 12 100 0",
                                         "disconnect " + addressText(testAddress(1, 9)),
                                         "disconnect " + addressText(testAddress(2, 0))}));
     EXPECT_TRUE(logHasInOrder(mark, {"mux: current connections\n", "mux: remove "}));
@@ -332,8 +335,10 @@ TEST_F(MuxRemoval, MovesTheLastRecordIntoTheFreedPlace) {
 TEST_F(MuxRemoval, PendingConnectOfARemovedClientConnectsForNobody) {
     const BleAddress device = testAddress(4, 4);
     connectThrough(0, device);
+    const uint64_t id = client(0).id;
     mux.removeClient(&streams[0]);
     EXPECT_EQ(conduit.calls().size(), 1U) << "pending connects are not disconnected";
+    EXPECT_EQ(conduit.forgotten(), std::vector<uint64_t>{id}) << "its queued work is removed";
     route(connected(device));
     mux.releaseOrphans();
     EXPECT_EQ(conduit.calls().back(), "disconnect " + addressText(device));

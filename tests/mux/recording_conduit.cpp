@@ -30,6 +30,21 @@ std::vector<std::string> RecordingConduit::calls() {
     return recorded;
 }
 
+std::vector<uint64_t> RecordingConduit::requesters() {
+    const LockGuard guard(lock);
+    return callers;
+}
+
+std::vector<uint64_t> RecordingConduit::forgotten() {
+    const LockGuard guard(lock);
+    return forgot;
+}
+
+void RecordingConduit::forgetRequester(uint64_t client) {
+    const LockGuard guard(lock);
+    forgot.push_back(client);
+}
+
 void RecordingConduit::refuse(const std::string& operation) {
     const LockGuard guard(lock);
     refused.insert(operation);
@@ -48,6 +63,7 @@ void RecordingConduit::post(const Gob& gob) {
 bool RecordingConduit::record(const std::string& operation, const std::string& line) {
     const LockGuard guard(lock);
     recorded.push_back(line);
+    callers.push_back(requester);
     if (onCall) {
         onCall();
     }

@@ -28,6 +28,10 @@ public:
 
     // Every operation called so far, in order, e.g. "connect 010203040506 6 12 100 0".
     std::vector<std::string> calls();
+    // The requester of each of those calls, in the same order.
+    std::vector<uint64_t> requesters();
+    // The clients whose queued work forgetRequester was asked to remove, in order.
+    std::vector<uint64_t> forgotten();
     // The named operation ("read", "connect", ...) returns false from now on.
     void refuse(const std::string& operation);
     // Posts `gob` as the conduit's reader thread does: under the conduit lock.
@@ -57,12 +61,15 @@ public:
     bool indicate(const BleAddress& address, uint8_t index) override;
     bool unsubscribe(const BleAddress& address, uint8_t index) override;
     bool getRssi(const BleAddress& address) override;
+    void forgetRequester(uint64_t client) override;
 
 private:
     // Records `line` and answers whether `operation` is accepted.
     bool record(const std::string& operation, const std::string& line);
 
     std::vector<std::string> recorded; // guarded by the conduit lock
+    std::vector<uint64_t> callers;     // guarded by the conduit lock
+    std::vector<uint64_t> forgot;      // guarded by the conduit lock
     std::set<std::string> refused;     // guarded by the conduit lock
     std::function<void()> onCall;      // guarded by the conduit lock
 };

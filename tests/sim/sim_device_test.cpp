@@ -442,4 +442,29 @@ TEST_F(Device, SilenceSlownessAndUnplugging) {
     EXPECT_EQ(record[3].at, milliseconds(5300));
 }
 
+// The record keeps the newest commands up to its limit (10,000 unless set); a limit of 0
+// keeps every command.
+TEST_F(Device, RecordKeepsTheNewestCommandsUpToItsLimit) {
+    EXPECT_EQ(sim::SimConfig{}.recordLimit, 10000u);
+    sim::SimConfig config;
+    config.recordLimit = 3;
+    ASSERT_NO_FATAL_FAILURE(boot(config));
+    for (int i = 0; i < 5; ++i) {
+        send("system_hello");
+    }
+    send("system_address_get");
+    const auto& record = device->record();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[0].name, "system_hello");
+    EXPECT_EQ(record[2].name, "system_address_get");
+    take();
+
+    config.recordLimit = 0;
+    ASSERT_NO_FATAL_FAILURE(boot(config));
+    for (int i = 0; i < 20; ++i) {
+        send("system_hello");
+    }
+    EXPECT_EQ(device->record().size(), 20u);
+}
+
 } // namespace

@@ -1,6 +1,6 @@
-// The records of the dongle conduit: BgSession, the state of one live device connection
-// and of the attribute procedure running on it, and WriteChunk, one write command waiting
-// on the process-wide write queue.
+// The records of the dongle conduit: BgSession, the state of one live device connection,
+// of the attribute procedure running on it and of the requests waiting for it, and
+// WriteChunk, one write command waiting on the process-wide write queue.
 //
 // Threads: plain values. ConduitBg keeps them under its conduit lock; nothing here locks.
 #pragma once
@@ -8,7 +8,9 @@
 #include "gob/ble_types.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <vector>
@@ -27,6 +29,22 @@ enum class SessionState : int32_t {
 // Characteristic and service indexes are one byte: at most this many per connection.
 constexpr size_t maxIndexesPerSession = 256;
 
+// The most requests that may wait for one busy device; beyond, a request is refused.
+constexpr size_t maxWaitingPerDevice = 32;
+
+// A procedure request that found its device busy: it waits, in arrival order, until the
+// session is Idle again, and then starts as if it had just arrived.
+struct WaitingRequest {
+    enum class Kind { FindServices, FindAttributes, Write };
+
+    Kind kind = Kind::FindServices;
+    uint64_t requester = 0;        // the client it is for (Conduit::requester)
+    std::vector<UuidRecord> uuids; // FindAttributes
+    uint8_t index = 0;             // Write: the characteristic index
+    std::vector<uint8_t> data;     // Write: the value
+    bool withResponse = false;     // Write
+};
+
 struct BgSession {
     BleAddress address;                                // the device
     SessionState state = SessionState::Idle;           // the procedure in progress
@@ -37,11 +55,12 @@ struct BgSession {
     std::map<int32_t, int32_t> charIndexByHandle;      // value handle -> characteristic index
     std::map<uint8_t, int32_t> charHandleByIndex;      // characteristic index -> value handle
     std::map<int32_t, UuidRecord> charUuidByHandle;    // value handle -> UUID it was found by
-    std::vector<uint8_t> writeBuffer; // the whole value of a long or unacknowledged write
-    uint32_t writeOffset = 0;         // bytes of writeBuffer handed to the dongle
+    std::vector<uint8_t> writeBuffer;   // the whole value of a long or unacknowledged write
+    uint32_t writeOffset = 0;           // bytes of writeBuffer handed to the dongle
+    std::deque<WaitingRequest> waiting; // at most maxWaitingPerDevice, oldest first
 
     // Returns to Idle and forgets the procedure's progress (not the services and
-    // characteristics known on the connection).
+    // characteristics known on the connection, nor the waiting requests).
     void becomeIdle();
     std::optional<int32_t> charHandle(uint8_t index) const;
     std::optional<uint8_t> charIndex(int32_t handle) const;

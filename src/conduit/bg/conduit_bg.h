@@ -6,6 +6,7 @@
 //   conduit_bg_operations.cpp  the attribute operations and characteristic look-ups
 //   conduit_bg_writes.cpp      write procedures and the process-wide write queue
 //   conduit_bg_gap.cpp         the GAP operations and the GAP queue's step
+//   conduit_bg_waiting.cpp     requests waiting for a busy session, clients that leave
 //   conduit_bg_dispatch.cpp    which handler runs for which received message
 //   conduit_bg_responses.cpp   handlers of the dongle's responses
 //   conduit_bg_events.cpp      handlers of the dongle's events
@@ -78,13 +79,15 @@ public:
     bool indicate(const BleAddress& address, uint8_t index) override REQUIRES(lock);
     bool unsubscribe(const BleAddress& address, uint8_t index) override REQUIRES(lock);
     bool getRssi(const BleAddress& address) override REQUIRES(lock);
+    void forgetRequester(uint64_t client) override REQUIRES(lock);
 
     // --- Reader thread ------------------------------------------------------------------
     // Opens the dongle, resets it, reopens it and sets the scan parameters: true once the
     // dongle is ready. Holds `lock` throughout. Records the calling thread as the reader.
     bool init();
     // One reader cycle: 0 when a message was handled (or dropped) or the read was
-    // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again.
+    // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again
+    // (also when a write has failed it).
     int readCycle(uint32_t timeoutMs);
     // Closes the port and drops every connection (each reported lost), the GAP queue and
     // the write queue.
@@ -145,6 +148,16 @@ private:
     };
     // Ends the session's procedure: posts its outcome, then returns the session to Idle.
     void endProcedure(BgSession& session, ProcedureOutcome outcome) REQUIRES(lock);
+
+    // --- Waiting requests (conduit_bg_waiting.cpp) --------------------------------------
+    // Starts the waiting requests of every Idle session, oldest first, until each session
+    // is busy again or has none left. The reader runs it after every handled message.
+    void startWaitingRequests() REQUIRES(lock);
+    // Queues a request for a busy session: true, or false (refused) when
+    // maxWaitingPerDevice requests wait already.
+    bool waitForIdle(BgSession& session, WaitingRequest request) REQUIRES(lock);
+    // Runs one waiting request as its client's call.
+    void startWaiting(const BleAddress& address, const WaitingRequest& request) REQUIRES(lock);
     // Ends a procedure that the dongle failed, when `session` is still running it.
     void failProcedure(int32_t connection, SessionState procedure) REQUIRES(lock);
 
@@ -158,7 +171,11 @@ private:
     // Removes the head when it is a started operation of `type`; for Connect and
     // Disconnect only when it is for `address`. True when it did.
     bool completeGapOp(GapOpType type, const BleAddress* address = nullptr) REQUIRES(lock);
-    bool queueGapOp(const GapOp& op) REQUIRES(lock);
+    // Queues `op` for the current requester: false, refused, when that client has
+    // maxGapOpsPerClient operations queued already.
+    bool queueGapOp(GapOp op) REQUIRES(lock);
+    // True when a Connect for `address` is queued or running.
+    bool connectQueuedFor(const BleAddress& address) const REQUIRES(lock);
     void startGapHead() REQUIRES(lock);
 
     // --- Procedures (conduit_bg_operations.cpp, conduit_bg_writes.cpp) ------------------
@@ -196,6 +213,8 @@ private:
     bool failInit(int32_t failedState) REQUIRES(lock);
     // Finds, opens, resets and reopens the dongle's port.
     bool openDongle() REQUIRES(lock);
+    // The reader cycle's end when a write has failed the port: state failed, and 1.
+    int givePortUp() REQUIRES(lock);
     // The reader cycle after an empty header read, and after a header.
     int watchSilence(uint32_t timeoutMs) REQUIRES(lock);
     int receiveMessage(const uint8_t* header, uint32_t timeoutMs) REQUIRES(lock);

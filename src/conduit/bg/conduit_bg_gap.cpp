@@ -1,5 +1,6 @@
 // The GAP queue: the four GAP operations append to gapOps and wake the reader; the
-// reader's GAP step starts the head; the handlers complete it.
+// reader's GAP step starts the head; the handlers complete it. Each client may have at
+// most maxGapOpsPerClient operations queued.
 //
 // The dongle runs one GAP procedure at a time, so only the head is ever started. A
 // started Connect that the dongle does not complete within its time limit is abandoned:
@@ -13,6 +14,8 @@
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -34,8 +37,11 @@ bool ConduitBg::startScan() {
     if (!isReadyFor("startScan")) {
         return false;
     }
+    if (!queueGapOp(GapOp(GapOpType::StartScan))) {
+        return false;
+    }
     scanWanted = true;
-    return queueGapOp(GapOp(GapOpType::StartScan));
+    return true;
 }
 
 bool ConduitBg::stopScan() {
@@ -43,8 +49,11 @@ bool ConduitBg::stopScan() {
     if (!isReadyFor("stopScan")) {
         return false;
     }
+    if (!queueGapOp(GapOp(GapOpType::StopScan))) {
+        return false;
+    }
     scanWanted = false;
-    return queueGapOp(GapOp(GapOpType::StopScan));
+    return true;
 }
 
 bool ConduitBg::connect(const BleAddress& address, uint32_t connIntervalMin,
@@ -59,26 +68,47 @@ bool ConduitBg::connect(const BleAddress& address, uint32_t connIntervalMin,
     op.connIntervalMax = connIntervalMax;
     op.supervisionTimeout = supervisionTimeout;
     op.slaveLatency = slaveLatency;
-    gapOps.push_back(op);
-    if (scanWanted) {
-        gapOps.emplace_back(GapOpType::StartScan);
+    if (!queueGapOp(op)) {
+        return false;
     }
-    kickReader();
+    if (scanWanted) {
+        gapOps.emplace_back(GapOpType::StartScan); // the service's: connecting ends a scan
+    }
     return true;
 }
 
+// An address without a connection, and without a connect on its way, is answered at once:
+// queueing it would only make everybody else's GAP operations wait behind it.
 bool ConduitBg::disconnect(const BleAddress& address) {
     ASSERT_HELD(lock);
     if (!isReadyFor("disconnect")) {
         return false;
     }
+    if (!findConnection(address) && !connectQueuedFor(address)) {
+        logAddress("BG conduit: disconnecting address: ", address);
+        logPrint(1, "BG conduit: Zuna was not connected to this QAP\n");
+        emit(buildDisconnectedGob, address, reasonNoConnection);
+        return true;
+    }
     return queueGapOp(GapOp(GapOpType::Disconnect, address));
 }
 
-bool ConduitBg::queueGapOp(const GapOp& op) {
+bool ConduitBg::queueGapOp(GapOp op) {
+    op.requester = requester;
+    if (requester != 0 && gapOpsOf(gapOps, requester) >= maxGapOpsPerClient) {
+        logPrint(1, "BG conduit: %u GAP operations queued for this client, request refused\n",
+                 static_cast<unsigned>(maxGapOpsPerClient));
+        return false;
+    }
     gapOps.push_back(op);
     kickReader();
     return true;
+}
+
+bool ConduitBg::connectQueuedFor(const BleAddress& address) const {
+    return std::any_of(gapOps.begin(), gapOps.end(), [&address](const GapOp& op) {
+        return op.type == GapOpType::Connect && op.address == address;
+    });
 }
 
 void ConduitBg::runGapStep() {

@@ -12,6 +12,7 @@
 #include "log/log.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -36,7 +37,9 @@ bool ConduitBg::findServices(const BleAddress& address) {
     }
     if (target.session->state != SessionState::Idle) {
         logPrint(1, "BG conduit: in findServices, session busy\n");
-        return false;
+        WaitingRequest request;
+        request.kind = WaitingRequest::Kind::FindServices;
+        return waitForIdle(*target.session, std::move(request));
     }
     target.session->state = SessionState::FindingServices;
     kickReader();
@@ -57,7 +60,10 @@ bool ConduitBg::findCharsAndDescs(const BleAddress& address, const std::vector<U
         // Unlike the other busy lines, this one names the procedure that is running.
         logPrint(1, "BG conduit: in findCharsAndDescs, session busy (%d)\n",
                  static_cast<int>(session.state));
-        return false;
+        WaitingRequest request;
+        request.kind = WaitingRequest::Kind::FindAttributes;
+        request.uuids = uuids;
+        return waitForIdle(session, std::move(request));
     }
     session.state = SessionState::FindingChars;
     session.pendingUuids = uuids;

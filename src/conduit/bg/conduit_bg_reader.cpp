@@ -60,7 +60,7 @@ bool ConduitBg::init() {
     lastHelloMs = 0;
     logPrint(1, "BG conduit: setting scan parameters\n");
     sendCommand(BgMessage::CmdGapSetScanParameters, scanInterval, scanWindow, activeScanning);
-    for (int cycle = 0; cycle < openingCycles; ++cycle) {
+    for (int cycle = 0; cycle < openingCycles && !serialPortFailed(); ++cycle) {
         readCycle(openingCycleMs);
         if (ready.load()) {
             becomeReady();
@@ -84,10 +84,18 @@ bool ConduitBg::openDongle() {
     serialPort = ports.open(name);
     if (!serialPort) {
         logPrint(1, "BG conduit: couldn't open serial port\n");
+        const std::string reason = ports.openFailure();
+        if (!reason.empty()) {
+            logPrint(1, "BG conduit: the system's reason: %s\n", reason.c_str());
+        }
         return failInit(conduitStateFailed);
     }
     logPrint(1, "BG conduit: resetting\n");
     sendCommand(BgMessage::CmdSystemReset, bootNormally);
+    if (serialPortFailed()) {
+        closeSerialPort(); // a dongle that does not take its reset is not opened again now
+        return failInit(conduitStateFailed);
+    }
     closeSerialPort();
     for (int attempt = 0; attempt < reopenAttempts && !serialPort; ++attempt) {
         sleepMs(reopenWaitMs);
@@ -119,11 +127,18 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
     ASSERT_OWNING_THREAD(readerThread);
     {
         const LockGuard guard(lock);
+        if (serialPortFailed()) {
+            return givePortUp();
+        }
         runGapStep();
+        startWaitingRequests();
     }
     std::array<uint8_t, headerSize> header{};
     const int result = serialRead(headerSize, header.data(), timeoutMs);
     const LockGuard guard(lock);
+    if (serialPortFailed()) {
+        return givePortUp();
+    }
     if (result == serialReadCancelled) {
         return 0;
     }
@@ -137,6 +152,12 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
         return 1;
     }
     return receiveMessage(header.data(), timeoutMs);
+}
+
+int ConduitBg::givePortUp() {
+    logPrint(1, "BG conduit: the serial port does not take writes, giving it up\n");
+    setState(conduitStateFailed);
+    return 1;
 }
 
 int ConduitBg::watchSilence(uint32_t timeoutMs) {
@@ -183,6 +204,7 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     }
     if (payloadAccepted(*def, payload.data(), length)) {
         handlers().run(*this, *def, payload.data(), length);
+        startWaitingRequests(); // a procedure that ended lets the next request start
     }
     silentMs = 0;
     lastHelloMs = 0;

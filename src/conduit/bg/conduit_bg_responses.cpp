@@ -116,8 +116,10 @@ void ConduitBg::onDiscoverResponse(const uint8_t* payload, size_t /*length*/) {
 }
 
 void ConduitBg::onConnectDirectResponse(const uint8_t* payload, size_t /*length*/) {
-    // A refused connect waits at the head until its time limit passes.
-    failed(bgU16(payload), "ble_rsp_gap_connect_direct");
+    // A refused connect will never complete: it ends now, and the queue moves on.
+    if (failed(bgU16(payload), "ble_rsp_gap_connect_direct")) {
+        completeGapOp(GapOpType::Connect);
+    }
 }
 
 void ConduitBg::onEndProcedureResponse(const uint8_t* payload, size_t /*length*/) {

@@ -15,6 +15,7 @@
 #include "log/log.h"
 
 #include <algorithm>
+#include <utility>
 
 std::list<WriteChunk> writeQueue;
 
@@ -38,13 +39,18 @@ bool ConduitBg::write(const BleAddress& address, uint8_t index, const uint8_t* d
     const int32_t connection = target.connection;
     const int32_t handle = target.handle;
     BgSession* session = target.session;
-    if (session->state != SessionState::Idle) {
-        logPrint(1, "BG conduit: in write, session busy\n");
-        return false;
-    }
     if (withResponse && length > maxLongWrite) {
         logPrint(1, "BG conduit: in write, value of %u bytes too long\n", length);
         return false;
+    }
+    if (session->state != SessionState::Idle) {
+        logPrint(1, "BG conduit: in write, session busy\n");
+        WaitingRequest request;
+        request.kind = WaitingRequest::Kind::Write;
+        request.index = index;
+        request.data.assign(data, data + length);
+        request.withResponse = withResponse;
+        return waitForIdle(*session, std::move(request));
     }
     kickReader();
     if (withResponse && length <= maxWriteChunk) {

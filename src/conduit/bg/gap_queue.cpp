@@ -1,5 +1,21 @@
-// The connect time limit, counted in 64 bits from the 16-bit interval on the wire.
+// The per-client count and removal, and the connect time limit, counted in 64 bits from
+// the 16-bit interval on the wire.
 #include "conduit/bg/gap_queue.h"
+
+#include <algorithm>
+
+size_t gapOpsOf(const std::list<GapOp>& queue, uint64_t requester) {
+    return static_cast<size_t>(
+        std::count_if(queue.begin(), queue.end(),
+                      [requester](const GapOp& op) { return op.requester == requester; }));
+}
+
+void removeGapOpsOf(std::list<GapOp>& queue, uint64_t requester) {
+    queue.remove_if([requester](const GapOp& op) {
+        const bool ownLink = op.type == GapOpType::Connect || op.type == GapOpType::Disconnect;
+        return op.requester == requester && !op.started && ownLink;
+    });
+}
 
 uint64_t connectTimeLimitMs(uint32_t connIntervalMax) {
     const uint64_t sent = static_cast<uint16_t>(connIntervalMax);

@@ -10,7 +10,9 @@
 
 #include "gob/ble_types.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <list>
 
 enum class GapOpType : int32_t {
     StartScan = 0,
@@ -31,9 +33,21 @@ struct GapOp {
     uint32_t connIntervalMax = 0;    // Connect only, 1.25 ms units
     uint32_t supervisionTimeout = 0; // Connect only, 10 ms units
     uint32_t slaveLatency = 0;       // Connect only, connection events
+    uint64_t requester = 0;          // the client it was queued for; 0: the service
     bool started = false;            // sent to the dongle, waiting for its completion
     int64_t startTime = 0;           // Connect only: the clock's whole seconds when it was sent
 };
+
+// The most GAP operations one client may have in the queue; beyond, its request is
+// refused. The service's own operations are not counted.
+constexpr size_t maxGapOpsPerClient = 8;
+
+// How many operations of the queue were queued for `requester`.
+size_t gapOpsOf(const std::list<GapOp>& queue, uint64_t requester);
+
+// Removes the operations queued for a client that has left, except one already started
+// and the scan starts and stops, which carry the scan that the other clients share.
+void removeGapOpsOf(std::list<GapOp>& queue, uint64_t requester);
 
 // How long a started connect may wait for its connection: six of the maximum connection
 // intervals that the dongle was given (the 16-bit field actually sent), plus one second.

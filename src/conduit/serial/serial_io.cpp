@@ -14,6 +14,9 @@ namespace {
 // Bytes of an unfinished read, handed out first by the next serialRead (reader thread).
 std::vector<uint8_t> keptBytes;
 
+// A write has failed on the open port: later writes fail at once (conduit lock).
+bool writeFailed = false;
+
 // Logged when closeSerialPort finds no open port.
 constexpr int serialPortNotOpen = -1;
 
@@ -47,21 +50,32 @@ int serialWrite(uint32_t count, const uint8_t* bytes) {
     if (count == 0) {
         return 0;
     }
-    if (!serialPort) {
+    if (!serialPort || writeFailed) {
         return -1;
     }
-    return serialPort->write(count, bytes) == 0 ? 0 : -1;
+    if (serialPort->write(count, bytes) == 0) {
+        return 0;
+    }
+    logPrint(1, "writing to serial port failed\n");
+    writeFailed = true;
+    serialPort->cancelRead(); // the reader gives the port up without waiting for a read
+    return -1;
+}
+
+bool serialPortFailed() {
+    return writeFailed;
 }
 
 void writePacket(uint8_t length, const uint8_t* packet, uint16_t dataLength, const uint8_t* data) {
-    if (serialWrite(length, packet) != 0 || serialWrite(dataLength, data) != 0) {
-        logPrint(1, "writing to serial port failed\n");
+    if (serialWrite(length, packet) == 0) {
+        serialWrite(dataLength, data);
     }
 }
 
 void closeSerialPort() {
     logPrint(1, "BG conduit: closing serial port\n");
     keptBytes.clear();
+    writeFailed = false;
     if (!serialPort) {
         logPrint(1, "BG conduit: closing serial port failed, error: %d\n", serialPortNotOpen);
         return;

@@ -43,4 +43,6 @@ public:
     virtual std::string find() = 0;
     // Opens the named port; null when it cannot be opened.
     virtual std::unique_ptr<SerialPort> open(const std::string& name) = 0;
+    // Why the last open failed, in the system's words; empty when there is nothing to say.
+    virtual std::string openFailure() { return {}; }
 };

@@ -17,8 +17,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -157,24 +159,46 @@ private:
     int kickFd; // the eventfd that cancelRead signals; -1 once closed
 };
 
+thread_local std::string openFailure; // lastOpenFailure's text
+
+// Records errno as the reason of a failed open; closes `fd` when it is open.
+std::unique_ptr<SerialPort> failOpen(const char* step, int fd) {
+    const int error = errno;
+    openFailure =
+        std::string(step) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<SerialPort> openSerialPort(const std::string& name) {
+    openFailure.clear();
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return nullptr;
+        return failOpen("open", -1);
     }
     // The lock first: setting TIOCEXCL on a port another instance holds would lock it out.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0 || !makeRaw(fd)) {
-        ::close(fd);
-        return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return failOpen("flock", fd);
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        return failOpen("TIOCEXCL", fd);
+    }
+    if (!makeRaw(fd)) {
+        return failOpen("raw mode", fd);
     }
     const int kickFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (kickFd < 0) {
-        ::close(fd);
-        return nullptr;
+        return failOpen("eventfd", fd);
     }
     return std::make_unique<LinuxSerialPort>(fd, kickFd);
+}
+
+std::string lastOpenFailure() {
+    return openFailure;
 }
 
 bool serialPortExists(const std::string& name) {

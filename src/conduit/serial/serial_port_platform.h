@@ -14,6 +14,10 @@
 // Windows) for reading and writing; null when it cannot be opened.
 std::unique_ptr<SerialPort> openSerialPort(const std::string& name);
 
+// Why the last openSerialPort on this thread failed, in the system's words with its error
+// number; empty after a success.
+std::string lastOpenFailure();
+
 // Whether a port of that name is there to be opened (Windows cannot tell without
 // opening, and says yes).
 bool serialPortExists(const std::string& name);

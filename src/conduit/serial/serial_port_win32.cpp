@@ -88,16 +88,24 @@ std::string devicePath(const std::string& name) {
     return name.rfind(prefix, 0) == 0 ? name : prefix + name;
 }
 
+thread_local std::string openFailure; // lastOpenFailure's text
+
 } // namespace
 
 std::unique_ptr<SerialPort> openSerialPort(const std::string& name) {
+    openFailure.clear();
     const HANDLE handle =
         CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        openFailure = "CreateFileA: Windows error " + std::to_string(GetLastError());
         return nullptr;
     }
     return std::make_unique<Win32SerialPort>(handle);
+}
+
+std::string lastOpenFailure() {
+    return openFailure;
 }
 
 bool serialPortExists(const std::string&) {

@@ -16,6 +16,7 @@ public:
     std::unique_ptr<SerialPort> open(const std::string& name) override {
         return openSerialPort(name);
     }
+    std::string openFailure() override { return lastOpenFailure(); }
 };
 
 class FixedPortSource : public SerialPortSource {
@@ -26,6 +27,7 @@ public:
     std::unique_ptr<SerialPort> open(const std::string& name) override {
         return openSerialPort(name);
     }
+    std::string openFailure() override { return lastOpenFailure(); }
 
 private:
     const std::string path;
