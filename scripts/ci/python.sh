@@ -6,5 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/deps.sh python
 export LINKRELAY_BIN=${LINKRELAY_BIN:-$PWD/build/ci/bin}
+# Debian's interpreter, which the python3-* packages serve, whatever else is first on PATH.
 cd python
-python3 -m pytest -p no:cacheprovider -rfE tests
+/usr/bin/python3 -m pytest -p no:cacheprovider -rfE tests
