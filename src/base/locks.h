@@ -1,6 +1,7 @@
 // The locks of the program, annotated for Clang's thread-safety analysis
 // (thread_annotations.h): Mutex, RecursiveMutex, which also knows the thread that holds
-// it, and LockGuard, which holds either for a scope.
+// it, LockGuard, which holds either for a scope, and LockRelease, which lets a held one go
+// for a scope.
 //
 // Threads: each lock may be taken and released on any thread; RecursiveMutex's holder is
 // written only by the thread that holds the lock and read atomically by anyone.
@@ -61,6 +62,19 @@ public:
     ~LockGuard() RELEASE() { held.unlock(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    Lock& held;
+};
+
+// Releases a held lock for a scope and takes it again at the end. A recursive lock held
+// more than once by the caller stays held.
+template <typename Lock> class SCOPED_CAPABILITY LockRelease {
+public:
+    explicit LockRelease(Lock& lock) RELEASE(lock) : held(lock) { held.unlock(); }
+    ~LockRelease() ACQUIRE() { held.lock(); }
+    LockRelease(const LockRelease&) = delete;
+    LockRelease& operator=(const LockRelease&) = delete;
 
 private:
     Lock& held;

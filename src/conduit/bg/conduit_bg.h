@@ -83,7 +83,8 @@ public:
 
     // --- Reader thread ------------------------------------------------------------------
     // Opens the dongle, resets it, reopens it and sets the scan parameters: true once the
-    // dongle is ready. Holds `lock` throughout. Records the calling thread as the reader.
+    // dongle is ready. Holds `lock` throughout, except while writing the reset. Records the calling
+    // thread as the reader.
     bool init();
     // One reader cycle: 0 when a message was handled (or dropped) or the read was
     // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again

@@ -2,7 +2,8 @@
 // parameters), one reader cycle (GAP step, header, payload, handler, watchdog), closing,
 // and the loop the conduit thread runs.
 //
-// Threads: all of it runs on the reader thread. init holds `lock` throughout; readCycle
+// Threads: all of it runs on the reader thread. init holds `lock` throughout, except
+// while the reset is written (a wedged port blocks that write up to its bound); readCycle
 // holds it for the GAP step and from the end of the header read to its return, so that an
 // operation can run only while the reader waits for a header; close holds it throughout.
 #include "conduit/bg/conduit_bg.h"
@@ -91,7 +92,12 @@ bool ConduitBg::openDongle() {
         return failInit(conduitStateFailed);
     }
     logPrint(1, "BG conduit: resetting\n");
-    sendCommand(BgMessage::CmdSystemReset, bootNormally);
+    {
+        // A port that does not drain blocks this write up to its bound; the conduit is not
+        // ready yet, so operations meanwhile are refused at once instead of waiting.
+        const LockRelease unlocked(lock);
+        sendCommand(BgMessage::CmdSystemReset, bootNormally);
+    }
     if (serialPortFailed()) {
         closeSerialPort(); // a dongle that does not take its reset is not opened again now
         return failInit(conduitStateFailed);
