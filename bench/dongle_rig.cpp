@@ -47,7 +47,7 @@ std::vector<std::unique_ptr<GobSocket>> DongleRig::plainClients(int count) {
     std::vector<std::unique_ptr<GobSocket>> sockets;
     for (int i = 0; i < count; ++i) {
         auto socket = std::make_unique<GobSocket>();
-        if (!socket->open(9089, 10s) || !socket->waitType(GobStatus, 5s)) {
+        if (!socket->open(gobDefaultPort, 10s) || !socket->waitType(GobStatus, 5s)) {
             failure = "a client got no GobStatus";
             return {};
         }
@@ -81,7 +81,7 @@ std::vector<std::unique_ptr<GobSocket>> DongleRig::holders(int count, uint8_t& i
         failure = "the sensor's characteristic was not found";
         return {};
     }
-    index = found->storage()[7];
+    index = found->storage()[gobTypeAndAddressSize];
     first.sendNotify(sensorAddress(), index);
     if (!first.waitType(GobWriteDone, 10s) || !dongle.waitSubscribed(valueHandle, 5s)) {
         failure = "the subscription did not reach the sensor";

@@ -86,7 +86,7 @@ void perThousandthConnect(BenchReport& report) {
     std::vector<std::unique_ptr<GobSocket>> sockets;
     for (int i = 0; i < manyClients - 1; ++i) {
         auto socket = std::make_unique<GobSocket>();
-        if (!socket->open(gobServerPort, 10s) || !socket->waitType(GobStatus, 5s)) {
+        if (!socket->open(gobDefaultPort, 10s) || !socket->waitType(GobStatus, 5s)) {
             report.skip("Log", name, "client " + std::to_string(i + 1) + " was not served");
             return;
         }
@@ -94,7 +94,7 @@ void perThousandthConnect(BenchReport& report) {
     }
     const uint64_t before = logBytes();
     GobSocket last;
-    if (!last.open(gobServerPort, 10s) || !last.waitType(GobStatus, 5s)) {
+    if (!last.open(gobDefaultPort, 10s) || !last.waitType(GobStatus, 5s)) {
         report.skip("Log", name, "the 1,000th client was not served");
         return;
     }

@@ -23,7 +23,7 @@ std::vector<std::unique_ptr<GobSocket>> connectedClients(int count) {
     std::vector<std::unique_ptr<GobSocket>> sockets;
     for (int i = 0; i < count; ++i) {
         auto socket = std::make_unique<GobSocket>();
-        if (!socket->open(gobServerPort, 10s)) {
+        if (!socket->open(gobDefaultPort, 10s)) {
             break;
         }
         std::optional<Gob> status = socket->waitGob(5s);

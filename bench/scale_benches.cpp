@@ -138,7 +138,7 @@ double bareAcceptAll(int count) {
     std::vector<int> accepted;
     std::thread acceptor([&] {
         Gob gob;
-        buildStatusGob(gob, 1, 0);
+        buildStatusGob(gob, ConduitKind::Dongle, ConduitState::Ready);
         GobFramer framer;
         const std::span<const uint8_t> frame = framer.frame(gob);
         while (!stop && static_cast<int>(accepted.size()) < count) {
@@ -229,7 +229,7 @@ void benchIdleAndClients(BenchReport& report) {
     std::this_thread::sleep_for(500ms);
 
     std::vector<std::unique_ptr<GobSocket>> many;
-    const double seconds = connectAllAtOnce(9089, manyClients, many);
+    const double seconds = connectAllAtOnce(gobDefaultPort, manyClients, many);
     Figure connect;
     connect.group = "Scale and cost";
     connect.name = "1,000 clients connecting at once, until all have GobStatus";

@@ -2,6 +2,7 @@
 #include "service_process.h"
 
 #include "bench_clock.h"
+#include "gob/gob_protocol.h"
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -22,15 +23,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint16_t servicePort = 9089;
-
 bool portFree() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(servicePort);
+    address.sin_port = htons(gobDefaultPort);
     const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return free;

@@ -15,8 +15,8 @@ public:
     StubConduit(const StubConduit&) = delete;
     StubConduit& operator=(const StubConduit&) = delete;
 
-    int32_t getType() override { return 1; }
-    int32_t getState() override { return conduitStateReady; }
+    ConduitKind getType() override { return ConduitKind::Dongle; }
+    ConduitState getState() override { return ConduitState::Ready; }
     bool startScan() override { return true; }
     bool stopScan() override { return true; }
     bool connect(const BleAddress& address, uint32_t connIntervalMin, uint32_t connIntervalMax,

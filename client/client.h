@@ -37,7 +37,7 @@ struct ConnectionParameters {
 class Client {
 public:
     static constexpr const char* defaultHost = "127.0.0.1";
-    static constexpr uint16_t defaultPort = 9089;
+    static constexpr uint16_t defaultPort = gobDefaultPort;
     static constexpr std::chrono::milliseconds defaultConnectTimeout{5000};
     // How long waitBatch waits for one more event after the last one it took.
     static constexpr std::chrono::milliseconds defaultSettle{250};

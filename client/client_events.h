@@ -15,11 +15,8 @@
 #include <variant>
 #include <vector>
 
-// The conduit's state as GobStatus carries it.
-enum class ConduitState : int32_t { Ready = 0, Failed = 1, NotReady = 2 };
-
 struct StatusEvent {
-    int32_t conduitType = 0;  // 1: the BGAPI dongle conduit
+    int32_t conduitType = 0;  // a ConduitKind value
     int32_t conduitState = 0; // a ConduitState value
 
     bool ready() const { return conduitState == static_cast<int32_t>(ConduitState::Ready); }
@@ -46,15 +43,6 @@ struct CharacteristicFoundEvent {
     BleAddress address;
     uint8_t index = 0; // names the characteristic in later requests on this connection
     UuidRecord uuid;
-};
-
-// Why a connection ended, as GobDisconnected carries it.
-enum class DisconnectReason : uint8_t {
-    Local = 0, // ended by this host, or the address had no connection
-    Remote = 1,
-    SupervisionTimeout = 2,
-    LinkLayerTimeout = 3,
-    Other = 4,
 };
 
 struct DisconnectedEvent {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "client/client_error.h"
+#include "gob/gob_protocol.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,7 +28,7 @@ ExitCode exitCodeOf(ClientErrorKind kind);
 
 struct CliOptions {
     std::string host = "127.0.0.1";
-    uint16_t port = 9089;
+    uint16_t port = gobDefaultPort;
     bool json = false;
     bool help = false;
     bool version = false;

@@ -20,14 +20,10 @@
 #include "base/locks.h"
 #include "conduit/event_sink.h"
 #include "gob/ble_types.h"
+#include "gob/gob_protocol.h"
 
 #include <cstdint>
 #include <vector>
-
-// The conduit state word carried in GobStatus.
-constexpr int32_t conduitStateReady = 0;
-constexpr int32_t conduitStateFailed = 1;
-constexpr int32_t conduitStateNotReady = 2;
 
 class Conduit {
 public:
@@ -35,10 +31,10 @@ public:
     Conduit(const Conduit&) = delete;
     Conduit& operator=(const Conduit&) = delete;
 
-    // Slot 0: the conduit kind (1 for the dongle conduit).
-    virtual int32_t getType() = 0;
-    // Slot 1: the state word (conduitState...), read atomically.
-    virtual int32_t getState() = 0;
+    // Slot 0: the conduit kind.
+    virtual ConduitKind getType() = 0;
+    // Slot 1: the state word, read atomically.
+    virtual ConduitState getState() = 0;
     // Slots 2 and 3: results are GobScanResult events until stopped.
     virtual bool startScan() REQUIRES(lock) = 0;
     virtual bool stopScan() REQUIRES(lock) = 0;

@@ -10,33 +10,10 @@
 // Copying copies the content; each copy owns its own storage.
 #pragma once
 
+#include "gob/gob_protocol.h"
+
 #include <cstdint>
 #include <memory>
-
-// The type byte that begins every gob: requests 0 to 11, events 128 to 136.
-enum GobType : uint8_t {
-    GobStartScan = 0,
-    GobStopScan = 1,
-    GobConnect = 2,
-    GobFindServices = 3,
-    GobFindAttributes = 4,
-    GobDisconnect = 5,
-    GobRead = 6,
-    GobWrite = 7,
-    GobNotify = 8,
-    GobIndicate = 9,
-    GobUnsubscribe = 10,
-    GobGetRssi = 11,
-    GobStatus = 128,
-    GobScanResult = 129,
-    GobConnected = 130,
-    GobServiceFound = 131,
-    GobCharacteristicFound = 132,
-    GobDisconnected = 133,
-    GobWriteDone = 134,
-    GobAttributeValue = 135,
-    GobRssi = 136,
-};
 
 class Gob {
 public:

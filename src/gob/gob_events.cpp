@@ -88,8 +88,10 @@ int codeGobRssi(Gob& gob, BleAddress& address, uint8_t& rssi) {
     return codeAddressByteGob(gob, GobRssi, address, rssi);
 }
 
-int buildStatusGob(Gob& gob, int32_t conduitType, int32_t conduitState) {
-    return codeGobStatus(gob, conduitType, conduitState);
+int buildStatusGob(Gob& gob, ConduitKind conduitType, ConduitState conduitState) {
+    auto typeWord = static_cast<int32_t>(conduitType);
+    auto stateWord = static_cast<int32_t>(conduitState);
+    return codeGobStatus(gob, typeWord, stateWord);
 }
 
 int buildScanResultGob(Gob& gob, const BleAddress& address, const uint8_t* data,

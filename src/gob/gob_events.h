@@ -14,9 +14,6 @@
 #include <array>
 #include <cstdint>
 
-// The version byte that begins every GobStatus.
-constexpr uint8_t GOB_PROTOCOL_VERSION = 1; // NOLINT(readability-identifier-naming)
-
 // A field coded as a length byte and that many bytes: advertising data, attribute values.
 struct GobByteField {
     uint8_t length = 0;
@@ -37,7 +34,7 @@ int codeGobWriteDone(Gob& gob, BleAddress& address);
 int codeGobAttributeValue(Gob& gob, BleAddress& address, uint8_t& index, GobByteField& value);
 int codeGobRssi(Gob& gob, BleAddress& address, uint8_t& rssi);
 
-int buildStatusGob(Gob& gob, int32_t conduitType, int32_t conduitState);
+int buildStatusGob(Gob& gob, ConduitKind conduitType, ConduitState conduitState);
 // Fails when `dataLength` is above 255.
 int buildScanResultGob(Gob& gob, const BleAddress& address, const uint8_t* data,
                        uint32_t dataLength, int8_t rssi);

@@ -47,9 +47,8 @@ struct GobServerHooks {
     void* context = nullptr;
 };
 
-// The TCP port and backlog on which the service listens; by default on every IPv4
-// interface.
-constexpr int gobServerPort = 9089;
+// The host and backlog on which the service listens, on port gobDefaultPort: by default
+// every IPv4 interface.
 constexpr const char* gobServerHost = "0.0.0.0";
 constexpr int gobServerBacklog = 511;
 // Room for an error text and its terminating zero.

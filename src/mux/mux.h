@@ -150,7 +150,7 @@ private:
     bool isInited() EXCLUDES(stateLock);
 
     const std::string buildCommit; // the build stamp, for the log
-    ListenAddress listenAddress{gobServerHost, gobServerPort};
+    ListenAddress listenAddress{gobServerHost, gobDefaultPort};
     ThreadOwner muxThread;                     // the thread that last ran init or openWithoutServer
     Mutex stateLock;                           // leaf
     bool inited GUARDED_BY(stateLock) = false; // between a successful init and its close

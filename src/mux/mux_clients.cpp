@@ -30,7 +30,7 @@ void Mux::logClients() const {
     }
     if (clients.size() > listedClientsBound) {
         logPrint(1, "mux: current connections: %zu (list not shown above %zu)\n", clients.size(),
-                 listedClientsBound);
+                 clients.size(), listedClientsBound);
         return;
     }
     logPrint(1, "mux: current connections\n");

@@ -18,9 +18,6 @@
 
 namespace {
 
-// The size of a gob that holds its type byte and a complete address.
-constexpr uint32_t typeAndAddressSize = 7;
-
 void logGob(const Gob& gob) {
     if (gob.isBig()) {
         logPrint(1, "mux: received big gob\n");
@@ -48,8 +45,8 @@ const char* findAttributes(Conduit& conduit, Gob& gob) REQUIRES(conduit.lock) {
     BleAddress address;
     std::vector<UuidRecord> uuids;
     if (codeGobFindAttributes(gob, address, uuids) != 0) {
-        return gob.size() < typeAndAddressSize ? "failed to get address from attributes gob"
-                                               : "failed to get uuid from attributes gob";
+        return gob.size() < gobTypeAndAddressSize ? "failed to get address from attributes gob"
+                                                  : "failed to get uuid from attributes gob";
     }
     return outcome(conduit.findCharsAndDescs(address, uuids), "conduit find attributes failed");
 }

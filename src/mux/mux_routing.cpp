@@ -18,9 +18,6 @@
 
 namespace {
 
-// Gobs of types 130 to 136 carry the device address in bytes 1 to 6.
-constexpr uint32_t addressEnd = 7;
-
 BleAddress addressOf(const Gob& gob) {
     BleAddress address;
     std::copy_n(gob.storage() + 1, address.bytes.size(), address.bytes.begin());
@@ -94,7 +91,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             break;
         case Route::Connection:
             logPrint(1, "mux: sending connection gob\n");
-            if (gob.size() < addressEnd) {
+            if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from connection gob");
                 return false;
             }
@@ -106,7 +103,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             break;
         case Route::Disconnection:
             logPrint(1, "mux: sending disconnection gob\n");
-            if (gob.size() < addressEnd) {
+            if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from disconnection gob");
                 return false;
             }
@@ -115,7 +112,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             break;
         case Route::Holders:
             logPrint(1, "mux: sending standard gob\n");
-            if (gob.size() < addressEnd) {
+            if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from standard gob");
                 return false;
             }
@@ -129,7 +126,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
         }
     }
     // A connection nobody asked for any more would hold a dongle slot for nobody.
-    if (route == Route::Connection && !reached && gob.size() >= addressEnd) {
+    if (route == Route::Connection && !reached && gob.size() >= gobTypeAndAddressSize) {
         orphans.push_back(addressOf(gob));
     }
     return true;

@@ -26,7 +26,7 @@ bool parseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
             }
             const std::string& value = arguments[++i];
             std::string reason;
-            if (!parseListenAddress(value, gobServerPort, options.listen, reason)) {
+            if (!parseListenAddress(value, gobDefaultPort, options.listen, reason)) {
                 error = "--listen \"" + value + "\": " + reason;
                 return false;
             }

@@ -18,8 +18,8 @@
 
 struct ServiceOptions {
     std::string port; // serial port path; empty: search for the dongle
-    ListenAddress listen{gobServerHost, gobServerPort}; // where clients connect
-    bool simulate = false;                              // use the in-process simulated dongle
+    ListenAddress listen{gobServerHost, gobDefaultPort}; // where clients connect
+    bool simulate = false;                               // use the in-process simulated dongle
     bool console = false; // run in a console instead of under the service manager
     bool help = false;    // print the usage text and exit
     bool version = false; // print the version line and exit

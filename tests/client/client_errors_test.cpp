@@ -35,7 +35,7 @@ TEST(ClientErrors, NothingListeningIsARefusedConnection) {
 
 TEST(ClientErrors, AnUnknownHostFailsToConnect) {
     Client client;
-    EXPECT_EQ(kindOf([&] { client.open("host.invalid", 9089, patience); }),
+    EXPECT_EQ(kindOf([&] { client.open("host.invalid", Client::defaultPort, patience); }),
               ClientErrorKind::ConnectFailed);
 }
 

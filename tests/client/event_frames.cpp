@@ -5,7 +5,8 @@
 
 Bytes statusFrame(int32_t conduitType, int32_t conduitState) {
     Gob gob;
-    buildStatusGob(gob, conduitType, conduitState);
+    buildStatusGob(gob, static_cast<ConduitKind>(conduitType),
+                   static_cast<ConduitState>(conduitState));
     return frameOf(gob);
 }
 

@@ -13,7 +13,7 @@ using ConduitBgOperationsTest = ConduitBgTest;
 
 TEST_F(ConduitBgOperationsTest, EveryOperationIsRefusedWithItsLineWhileNotReady) {
     conduit.ready = false;
-    conduit.state = conduitStateNotReady;
+    conduit.state = ConduitState::NotReady;
     addSession(device, link);
     const uint8_t data[] = {1};
 
@@ -37,8 +37,8 @@ TEST_F(ConduitBgOperationsTest, EveryOperationIsRefusedWithItsLineWhileNotReady)
             logCount(mark, std::string("BG conduit: ") + operation + " called but not ready\n"), 1)
             << operation;
     }
-    EXPECT_EQ(conduit.getType(), 1);
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady);
+    EXPECT_EQ(conduit.getType(), ConduitKind::Dongle);
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady);
     EXPECT_TRUE(conduit.gapOps.empty());
     EXPECT_TRUE(takeWritten().empty());
 }

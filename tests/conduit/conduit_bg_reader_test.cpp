@@ -18,8 +18,8 @@ const Bytes systemReset{0x00, 0x01, 0x00, 0x00, 0x00};
 const Bytes systemHello{0x00, 0x00, 0x00, 0x01};
 const Bytes setScanParameters{0x00, 0x05, 0x06, 0x07, 0xD0, 0x07, 0xD0, 0x07, 0x01};
 
-Bytes status(int32_t state) {
-    return gobBytes(buildStatusGob, int32_t{1}, state);
+Bytes status(ConduitState state) {
+    return gobBytes(buildStatusGob, ConduitKind::Dongle, state);
 }
 
 // A conduit that has not been opened, on a line whose dongle answers the scan parameters
@@ -57,8 +57,8 @@ TEST_F(ConduitBgOpeningTest, OpeningResetsReopensSetsScanParametersAndPostsReady
     EXPECT_EQ(line->closes(), 1) << "closed right after the reset";
     EXPECT_EQ(conduit.sleeps, std::vector<uint32_t>{500});
     EXPECT_TRUE(conduit.ready.load());
-    EXPECT_EQ(conduit.getState(), conduitStateReady);
-    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(conduitStateReady)});
+    EXPECT_EQ(conduit.getState(), ConduitState::Ready);
+    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(ConduitState::Ready)});
     EXPECT_EQ(activeConduit, &conduit);
     const std::string log = logSince(mark);
     std::size_t at = 0;
@@ -87,7 +87,7 @@ TEST_F(ConduitBgOpeningTest, FailedOpeningsStoreTheirStateWithoutPostingIt) {
     line->unplug();
     EXPECT_FALSE(conduit.init());
     EXPECT_EQ(logCount(mark, "BG conduit: couldn't find serial port\n"), 1);
-    EXPECT_EQ(conduit.getState(), conduitStateFailed);
+    EXPECT_EQ(conduit.getState(), ConduitState::Failed);
     EXPECT_EQ(activeConduit, nullptr);
 
     line->replug();
@@ -112,7 +112,7 @@ TEST_F(ConduitBgOpeningTest, APortThatDoesNotComeBackAfterTheResetIsTriedTenTime
     EXPECT_EQ(conduit.sleeps, std::vector<uint32_t>(10, 500));
     EXPECT_EQ(logCount(mark, "BG conduit: opening serial port\n"), 11);
     EXPECT_EQ(logCount(mark, "BG conduit: couldn't reopen serial port\n"), 1);
-    EXPECT_EQ(conduit.getState(), conduitStateFailed);
+    EXPECT_EQ(conduit.getState(), ConduitState::Failed);
     EXPECT_EQ(serialPort, nullptr);
 }
 
@@ -126,7 +126,7 @@ TEST_F(ConduitBgOpeningTest, UnconfirmedScanParametersGiveUpAfter100Cycles) {
     const std::vector<Bytes> writes = line->writes();
     EXPECT_EQ(std::count(writes.begin(), writes.end(), systemHello), 4);
     EXPECT_EQ(logCount(mark, "BG conduit: couldn't set scan parameters\n"), 1);
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady);
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady);
     EXPECT_FALSE(line->isOpen());
     EXPECT_EQ(activeConduit, nullptr);
 }
@@ -135,7 +135,7 @@ TEST_F(ConduitBgOpeningTest, AnErrorForTheScanParametersLeavesTheConduitNotReady
     scanParametersResult = 0x0181;
     EXPECT_FALSE(conduit.init());
     EXPECT_EQ(logCount(mark, "bluegiga error 181 in ble_rsp_gap_set_scan_parameters\n"), 1);
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady);
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady);
     EXPECT_FALSE(conduit.ready.load());
 }
 
@@ -163,10 +163,10 @@ TEST_F(ConduitBgOpeningTest, TheLoopReopensAfterAFailedCycle) {
 
     EXPECT_EQ(logCount(mark, "BG conduit: reading header failed. Error code: ffffffff\n"), 1);
     EXPECT_EQ(conduit.posted,
-              (std::vector<Bytes>{status(conduitStateReady), status(conduitStateFailed),
-                                  status(conduitStateReady)}));
+              (std::vector<Bytes>{status(ConduitState::Ready), status(ConduitState::Failed),
+                                  status(ConduitState::Ready)}));
     EXPECT_EQ(line->opens(), 4);
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady) << "closed at the stop";
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady) << "closed at the stop";
 }
 
 using ConduitBgCycleTest = ConduitBgTest;
@@ -180,7 +180,7 @@ TEST_F(ConduitBgCycleTest, ASilentDongleIsGreetedAtTwoAndFourSecondsAndGivenUpAf
     EXPECT_EQ(conduit.readCycle(1000), 1);
 
     EXPECT_EQ(logCount(mark, "BG conduit: seems like dongle hasn't responded for 6000 ms\n"), 1);
-    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(conduitStateFailed)});
+    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(ConduitState::Failed)});
 }
 
 // A write that fails gives the port up: the reader is kicked, later writes fail without
@@ -202,7 +202,7 @@ TEST_F(ConduitBgCycleTest, AFailedWriteGivesThePortUpAndLaterWritesDoNotTouchIt)
     EXPECT_EQ(conduit.readCycle(1000), 1);
     EXPECT_EQ(logCount(mark, "BG conduit: the serial port does not take writes, giving it up\n"),
               1);
-    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(conduitStateFailed)});
+    EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(ConduitState::Failed)});
     conduit.close();
     EXPECT_FALSE(serialPortFailed());
 }
@@ -241,16 +241,24 @@ TEST_F(ConduitBgCycleTest, ProtocolErrorsPostNotReadyAndFailuresPostFailed) {
     struct Case {
         std::vector<Bytes> chunks;
         const char* line;
-        int32_t state;
+        ConduitState state;
     };
     const Case cases[] = {
-        {{{0x00, 0x00, 0x0A, 0x00}}, "BG conduit: unknown message received\n", 2},
-        {{{0x80, 0x00, 0x08, 0x00}}, "BG conduit: unknown message received\n", 2},
-        {{{0x00, 0x00, 0x00, 0x0F}}, "BG conduit: unknown message received\n", 2},
-        {{{0x07, 0xFF, 0x00, 0x01}}, "BG conduit: message of 2047 bytes does not fit", 2},
+        {{{0x00, 0x00, 0x0A, 0x00}},
+         "BG conduit: unknown message received\n",
+         ConduitState::NotReady},
+        {{{0x80, 0x00, 0x08, 0x00}},
+         "BG conduit: unknown message received\n",
+         ConduitState::NotReady},
+        {{{0x00, 0x00, 0x00, 0x0F}},
+         "BG conduit: unknown message received\n",
+         ConduitState::NotReady},
+        {{{0x07, 0xFF, 0x00, 0x01}},
+         "BG conduit: message of 2047 bytes does not fit",
+         ConduitState::NotReady},
         {{{0x80, 0x05, 0x03, 0x04}, {0x01, 0x02}},
          "BG conduit: reading data failed. Error code: 0\n",
-         1},
+         ConduitState::Failed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -296,7 +304,7 @@ TEST_F(ConduitBgCycleTest, ClosingReportsLostLinksAndForgetsEverything) {
     EXPECT_TRUE(writeQueue.empty());
     EXPECT_TRUE(conduit.scanWanted) << "still wanted after the reopening";
     EXPECT_FALSE(conduit.ready.load());
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady);
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady);
     EXPECT_EQ(activeConduit, nullptr);
     EXPECT_EQ(line->closes(), 1);
 
@@ -306,9 +314,9 @@ TEST_F(ConduitBgCycleTest, ClosingReportsLostLinksAndForgetsEverything) {
 }
 
 TEST_F(ConduitBgCycleTest, ClosingAfterAFailureKeepsTheFailedState) {
-    conduit.state = conduitStateFailed;
+    conduit.state = ConduitState::Failed;
     conduit.close();
-    EXPECT_EQ(conduit.getState(), conduitStateFailed);
+    EXPECT_EQ(conduit.getState(), ConduitState::Failed);
 }
 
 // A port that returns scripted results, for rounds the shared fake cannot split.

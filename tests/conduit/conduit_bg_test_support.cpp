@@ -82,7 +82,7 @@ ConduitBgTest::ConduitBgTest() {
     serialPort = source.open(line->name());
     bgOutput = writePacket;
     conduit.ready = true;
-    conduit.state = conduitStateReady;
+    conduit.state = ConduitState::Ready;
 }
 
 ConduitBgTest::~ConduitBgTest() {

@@ -46,8 +46,9 @@ TEST(ConduitBgThreadTest, AnOperationWakesTheWaitingReaderAndAStopClosesThePort)
     EXPECT_GE(line->cancels(), 1);
     EXPECT_FALSE(line->isOpen());
     EXPECT_FALSE(conduit.ready.load());
-    EXPECT_EQ(conduit.posted.front(), gobBytes(buildStatusGob, int32_t{1}, conduitStateReady));
-    EXPECT_EQ(conduit.getState(), conduitStateNotReady);
+    EXPECT_EQ(conduit.posted.front(),
+              gobBytes(buildStatusGob, ConduitKind::Dongle, ConduitState::Ready));
+    EXPECT_EQ(conduit.getState(), ConduitState::NotReady);
     bgOutput = nullptr;
 }
 

@@ -20,7 +20,7 @@ int connectRaw() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(9089);
+    address.sin_port = htons(gobDefaultPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 &&
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {

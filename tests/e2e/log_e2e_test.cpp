@@ -1,6 +1,7 @@
 // The real program with a log file that cannot be written: its log folder holds, under
 // every name the first file can take, a link to /dev/full. The service must go on serving
 // clients, note the failure once, and keep every line in standard error.
+#include "gob/gob_protocol.h"
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +27,6 @@ using harness::readFile;
 using harness::TempDir;
 using harness::waitUntil;
 
-constexpr uint8_t gobStatusType = 128;
-
 // The first log file's name for a start in `second` (seconds since 1970, local time).
 std::string firstLogName(time_t second) {
     tm local{};
@@ -45,7 +44,7 @@ int connectToService(std::chrono::milliseconds timeout) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in address{};
             address.sin_family = AF_INET;
-            address.sin_port = htons(9089);
+            address.sin_port = htons(gobDefaultPort);
             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
                 connected = fd;
@@ -112,7 +111,7 @@ TEST(LogE2e, LogFileOnAFullDiskLeavesTheServiceServingAndStandardErrorComplete) 
     for (int client = 0; client < 2; ++client) {
         const int fd = connectToService(10s);
         ASSERT_GE(fd, 0);
-        EXPECT_EQ(firstGobType(fd), gobStatusType);
+        EXPECT_EQ(firstGobType(fd), GobStatus);
         ::close(fd);
     }
     ASSERT_TRUE(waitUntil([&] { return countOf(readFile(stderrPath), "mux: remove ") == 2; }, 5s))

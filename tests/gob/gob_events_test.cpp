@@ -16,7 +16,7 @@ std::vector<uint8_t> fieldBytes(const GobByteField& field) {
 
 TEST(GobEvents, StatusRoundTripAndChecks) {
     Gob gob;
-    ASSERT_EQ(buildStatusGob(gob, 1, 2), 0);
+    ASSERT_EQ(buildStatusGob(gob, ConduitKind::Dongle, ConduitState::NotReady), 0);
     ASSERT_EQ(contentOf(gob), (std::vector<uint8_t>{128, GOB_PROTOCOL_VERSION, 1, 2}));
 
     Gob reading = readingCopy(gob);

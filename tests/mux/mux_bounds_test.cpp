@@ -85,7 +85,7 @@ TEST_F(MuxOverTcp, ConnectionsBeyondTheClientLimitAreClosedAtAcceptLoggedOnceAnE
     }
     const std::string limitLine = "mux: client limit of 3 reached, closing new connections\n";
     for (int i = 0; i < 3; ++i) {
-        auto refused = TcpTestClient::connectTo(gobServerPort);
+        auto refused = TcpTestClient::connectTo(gobDefaultPort);
         ASSERT_TRUE(refused);
         EXPECT_TRUE(refused->waitClosed(5000ms)) << "refused " << i;
         EXPECT_TRUE(refused->gobs().empty());
@@ -103,7 +103,7 @@ TEST_F(MuxOverTcp, ConnectionsBeyondTheClientLimitAreClosedAtAcceptLoggedOnceAnE
     auto next = arrive();
     ASSERT_TRUE(next);
     EXPECT_EQ(next->gobs().size(), 1U);
-    auto refused = TcpTestClient::connectTo(gobServerPort);
+    auto refused = TcpTestClient::connectTo(gobDefaultPort);
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->waitClosed(5000ms));
     EXPECT_EQ(logCount(mark, limitLine), 2);

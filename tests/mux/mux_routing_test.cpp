@@ -101,7 +101,7 @@ Gob attributeValue(BleAddress address, uint8_t value) {
 }
 
 TEST_F(MuxRouting, EveryClientsFirstGobIsTheConduitsStatus) {
-    conduit.state = conduitStateNotReady;
+    conduit.state = ConduitState::NotReady;
     Stream late;
     mux.addClient(&late);
     const MuxClient& record = mux.clientRecords().back();
@@ -111,7 +111,7 @@ TEST_F(MuxRouting, EveryClientsFirstGobIsTheConduitsStatus) {
 
 TEST_F(MuxRouting, StatusReachesEveryClient) {
     Gob status;
-    buildStatusGob(status, 1, conduitStateFailed);
+    buildStatusGob(status, ConduitKind::Dongle, ConduitState::Failed);
     route(status);
     for (int which = 0; which < 3; ++which) {
         EXPECT_EQ(sentTo(which), std::vector<Bytes>{bytesOf(status)});
@@ -245,7 +245,7 @@ TEST_F(MuxRouting, EventsArriveInPostingOrder) {
     std::vector<Bytes> expected;
     for (uint8_t i = 0; i < 20; ++i) {
         Gob status;
-        buildStatusGob(status, 1, i % 3);
+        buildStatusGob(status, ConduitKind::Dongle, static_cast<ConduitState>(i % 3));
         conduit.post(status);
         expected.push_back(bytesOf(status));
     }

@@ -138,7 +138,8 @@ protected:
         std::unique_ptr<TcpTestClient> client;
         waitFor(
             [&] {
-                return (client = TcpTestClient::connectTo(gobServerPort, receiveBuffer)) != nullptr;
+                return (client = TcpTestClient::connectTo(gobDefaultPort, receiveBuffer)) !=
+                       nullptr;
             },
             5000ms);
         if (client) {

@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST_F(MuxOverTcp, EveryClientIsGreetedWithTheStatusOfProtocolVersionOne) {
-    conduit.state = conduitStateNotReady;
+    conduit.state = ConduitState::NotReady;
     startMux();
     auto first = arrive();
     auto second = arrive();
@@ -161,7 +161,7 @@ TEST_F(MuxOverTcp, ClientThatStopsReadingIsDroppedPastTheOutputBound) {
 }
 
 TEST_F(MuxOverTcp, TakenPortIsRetriedAboutOnceASecondUntilItIsFree) {
-    PortHolder holder(gobServerPort);
+    PortHolder holder(gobDefaultPort);
     if (!holder.holding()) {
         GTEST_SKIP() << "port 9089 is in use by another program";
     }
@@ -178,7 +178,7 @@ TEST_F(MuxOverTcp, TakenPortIsRetriedAboutOnceASecondUntilItIsFree) {
 }
 
 TEST_F(MuxOverTcp, StopDuringFailingInitsEndsTheLoopPromptly) {
-    PortHolder holder(gobServerPort);
+    PortHolder holder(gobDefaultPort);
     if (!holder.holding()) {
         GTEST_SKIP() << "port 9089 is in use by another program";
     }

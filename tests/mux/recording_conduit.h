@@ -42,10 +42,10 @@ public:
     // `action` runs inside every later operation on the calling thread, after the call
     // is recorded; an empty one runs nothing.
     void setOnCall(std::function<void()> action);
-    std::atomic<int32_t> state{conduitStateReady};
+    std::atomic<ConduitState> state{ConduitState::Ready};
 
-    int32_t getType() override { return 1; }
-    int32_t getState() override { return state.load(); }
+    ConduitKind getType() override { return ConduitKind::Dongle; }
+    ConduitState getState() override { return state.load(); }
     bool startScan() override;
     bool stopScan() override;
     bool connect(const BleAddress& address, uint32_t connIntervalMin, uint32_t connIntervalMax,

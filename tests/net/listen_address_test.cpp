@@ -2,13 +2,15 @@
 // with their reasons.
 #include "net/listen_address.h"
 
+#include "gob/gob_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
 
-constexpr int defaultPort = 9089;
+constexpr int defaultPort = gobDefaultPort;
 
 TEST(ListenAddressTest, AddressesPortsAndNamesAreRead) {
     const struct {

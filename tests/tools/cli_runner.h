@@ -2,6 +2,8 @@
 // the real service on the simulated dongle works the same), and checks its output.
 #pragma once
 
+#include "gob/gob_protocol.h"
+
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
@@ -9,7 +11,7 @@
 
 struct ServiceEndpoint {
     std::string host = "127.0.0.1";
-    uint16_t port = 9089;
+    uint16_t port = gobDefaultPort;
 };
 
 struct CliRun {

@@ -13,7 +13,6 @@ ConduitBg* activeConduit = nullptr;
 
 namespace {
 
-constexpr int32_t dongleConduitKind = 1;
 constexpr uint8_t executeCancel = 0;
 
 } // namespace
@@ -26,15 +25,15 @@ ConduitBg::~ConduitBg() {
     }
 }
 
-int32_t ConduitBg::getType() {
-    return dongleConduitKind;
+ConduitKind ConduitBg::getType() {
+    return ConduitKind::Dongle;
 }
 
-int32_t ConduitBg::getState() {
+ConduitState ConduitBg::getState() {
     return state.load();
 }
 
-void ConduitBg::setState(int32_t value) {
+void ConduitBg::setState(ConduitState value) {
     state.exchange(value);
     emit(buildStatusGob, getType(), value);
 }
@@ -78,7 +77,7 @@ ConduitBg::OperationTarget ConduitBg::lookUpTarget(const char* operation, Operat
     target.session = findSession(*connection);
     if (target.session == nullptr) {
         logPrint(1, "BG conduit: in %s, can't find session associated with connection\n",
-                 operation);
+                 "BG conduit: in %s, can't find session associated with connection\n", operation);
         target.answer = missingAnswer;
         return target;
     }

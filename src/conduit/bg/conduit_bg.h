@@ -62,8 +62,8 @@ public:
     ConduitBg& operator=(const ConduitBg&) = delete;
 
     // --- Conduit operations (mux thread, `lock` held by the caller) ---------------------
-    int32_t getType() override;
-    int32_t getState() override;
+    ConduitKind getType() override;
+    ConduitState getState() override;
     bool startScan() override REQUIRES(lock);
     bool stopScan() override REQUIRES(lock);
     bool connect(const BleAddress& address, uint32_t connIntervalMin, uint32_t connIntervalMax,
@@ -164,7 +164,7 @@ private:
 
     // --- State (conduit_bg.cpp) ---------------------------------------------------------
     // Stores the state word and posts a GobStatus with it.
-    void setState(int32_t value) REQUIRES(lock);
+    void setState(ConduitState value) REQUIRES(lock);
 
     // --- GAP queue (conduit_bg_gap.cpp; reader thread for the step and completion) ------
     // Starts the head of gapOps, or abandons a started Connect past its time limit.
@@ -211,10 +211,10 @@ private:
     // Becoming ready posts state 0 and restarts a wanted scan; a failed opening forgets
     // activeConduit and stores its state without posting it.
     void becomeReady() REQUIRES(lock);
-    bool failInit(int32_t failedState) REQUIRES(lock);
+    bool failInit(ConduitState failedState) REQUIRES(lock);
     // Finds, opens, resets and reopens the dongle's port.
     bool openDongle() REQUIRES(lock);
-    // The reader cycle's end when a write has failed the port: state failed, and 1.
+    // The reader cycle's end when a write has failed the port: state failed, and Reopen.
     int givePortUp() REQUIRES(lock);
     // The reader cycle after an empty header read, and after a header.
     int watchSilence(uint32_t timeoutMs) REQUIRES(lock);
@@ -256,9 +256,9 @@ private:
     void completeLookUp(BgSession& session, int32_t connection) REQUIRES(lock);
     void completeProcedure(BgSession& session, int32_t connection, uint16_t handle) REQUIRES(lock);
 
-    std::atomic<bool> ready{false};                   // the dongle accepted the scan parameters
-    std::atomic<int32_t> state{conduitStateNotReady}; // 0 ready, 1 failed, 2 not ready
-    ThreadOwner readerThread;                         // the thread that last ran init
+    std::atomic<bool> ready{false}; // the dongle accepted the scan parameters
+    std::atomic<ConduitState> state{ConduitState::NotReady};
+    ThreadOwner readerThread;                                   // the thread that last ran init
     std::map<BleAddress, int32_t> connections GUARDED_BY(lock); // live: address -> handle
     std::map<int32_t, BgSession> sessions GUARDED_BY(lock);     // one per live connection
     bool scanWanted GUARDED_BY(lock) = false;  // a scan is asked for and not stopped
@@ -280,4 +280,4 @@ extern ConduitBg* activeConduit;
 extern std::list<WriteChunk> writeQueue;
 
 // The disconnection reason of a GobDisconnected for a BGAPI reason code.
-uint8_t disconnectReasonCode(uint16_t bgapiReason);
+DisconnectReason disconnectReasonCode(uint16_t bgapiReason);

@@ -48,19 +48,19 @@ BleAddress addressAt(const uint8_t* bytes) {
 
 } // namespace
 
-uint8_t disconnectReasonCode(uint16_t bgapiReason) {
+DisconnectReason disconnectReasonCode(uint16_t bgapiReason) {
     switch (bgapiReason) {
     case 0:
     case reasonLocalHost:
-        return 0;
+        return DisconnectReason::Local;
     case reasonRemoteUser:
-        return 1;
+        return DisconnectReason::Remote;
     case reasonSupervisionTimeout:
-        return 2;
+        return DisconnectReason::SupervisionTimeout;
     case reasonLinkLayerTimeout:
-        return 3;
+        return DisconnectReason::LinkLayerTimeout;
     default:
-        return 4;
+        return DisconnectReason::Other;
     }
 }
 
@@ -90,13 +90,13 @@ void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t /*length*/) {
 
 void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t /*length*/) {
     const int32_t connection = payload[0];
-    const uint8_t code = disconnectReasonCode(bgU16(payload + 1));
+    const DisconnectReason code = disconnectReasonCode(bgU16(payload + 1));
     logPrint(1, "ble_evt_connection_disconnected\n");
     const auto session = sessions.find(connection);
     if (session != sessions.end()) {
         const BleAddress address = session->second.address;
         completeGapOp(GapOpType::Disconnect, &address);
-        emit(buildDisconnectedGob, address, code);
+        emit(buildDisconnectedGob, address, static_cast<uint8_t>(code));
         connections.erase(address);
         sessions.erase(session);
     } else {

@@ -21,8 +21,6 @@ namespace {
 
 // gap_discover mode: observation, every advertising device is reported.
 constexpr uint8_t discoverObservation = 2;
-// GobDisconnected reason for an address that had no connection.
-constexpr uint8_t reasonNoConnection = 0;
 
 void logAddress(const char* text, const BleAddress& address) {
     logPrint(1, "%s", text);
@@ -87,7 +85,7 @@ bool ConduitBg::disconnect(const BleAddress& address) {
     if (!findConnection(address) && !connectQueuedFor(address)) {
         logAddress("BG conduit: disconnecting address: ", address);
         logPrint(1, "BG conduit: Zuna was not connected to this QAP\n");
-        emit(buildDisconnectedGob, address, reasonNoConnection);
+        emit(buildDisconnectedGob, address, static_cast<uint8_t>(DisconnectReason::Local));
         return true;
     }
     return queueGapOp(GapOp(GapOpType::Disconnect, address));
@@ -167,7 +165,7 @@ void ConduitBg::startGapHead() {
         logPrint(1, "BG conduit: Zuna was not connected to this QAP\n");
         const BleAddress address = head.address;
         gapOps.pop_front();
-        emit(buildDisconnectedGob, address, reasonNoConnection);
+        emit(buildDisconnectedGob, address, static_cast<uint8_t>(DisconnectReason::Local));
         return;
     }
     }

@@ -34,9 +34,6 @@ constexpr uint16_t scanWindow = 2000;
 constexpr uint8_t activeScanning = 1;
 constexpr uint8_t bootNormally = 0;
 
-// GobDisconnected reason for a link dropped by closing the dongle.
-constexpr uint8_t reasonOther = 4;
-
 constexpr size_t headerSize = 4;
 constexpr size_t payloadCapacity = 256;
 // A kick that found no read pending ends the next read at once; a payload read may meet
@@ -70,7 +67,7 @@ bool ConduitBg::init() {
     }
     logPrint(1, "BG conduit: couldn't set scan parameters\n");
     closeSerialPort();
-    return failInit(conduitStateNotReady);
+    return failInit(ConduitState::NotReady);
 }
 
 bool ConduitBg::openDongle() {
@@ -78,7 +75,7 @@ bool ConduitBg::openDongle() {
     const std::string name = ports.find();
     if (name.empty()) {
         logPrint(1, "BG conduit: couldn't find serial port\n");
-        return failInit(conduitStateFailed);
+        return failInit(ConduitState::Failed);
     }
     bgOutput = writePacket;
     logPrint(1, "BG conduit: opening serial port\n");
@@ -89,7 +86,7 @@ bool ConduitBg::openDongle() {
         if (!reason.empty()) {
             logPrint(1, "BG conduit: the system's reason: %s\n", reason.c_str());
         }
-        return failInit(conduitStateFailed);
+        return failInit(ConduitState::Failed);
     }
     logPrint(1, "BG conduit: resetting\n");
     {
@@ -100,7 +97,7 @@ bool ConduitBg::openDongle() {
     }
     if (serialPortFailed()) {
         closeSerialPort(); // a dongle that does not take its reset is not opened again now
-        return failInit(conduitStateFailed);
+        return failInit(ConduitState::Failed);
     }
     closeSerialPort();
     for (int attempt = 0; attempt < reopenAttempts && !serialPort; ++attempt) {
@@ -110,19 +107,19 @@ bool ConduitBg::openDongle() {
     }
     if (!serialPort) {
         logPrint(1, "BG conduit: couldn't reopen serial port\n");
-        return failInit(conduitStateFailed);
+        return failInit(ConduitState::Failed);
     }
     return true;
 }
 
-bool ConduitBg::failInit(int32_t failedState) {
+bool ConduitBg::failInit(ConduitState failedState) {
     activeConduit = nullptr;
     state.exchange(failedState);
     return false;
 }
 
 void ConduitBg::becomeReady() {
-    setState(conduitStateReady);
+    setState(ConduitState::Ready);
     if (scanWanted) {
         logPrint(1, "BG conduit: starting the scan that clients still want\n");
         gapOps.emplace_back(GapOpType::StartScan);
@@ -154,7 +151,7 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
     if (result < 0) {
         logPrint(1, "BG conduit: reading header failed. Error code: %x\n",
                  static_cast<unsigned>(result));
-        setState(conduitStateFailed);
+        setState(ConduitState::Failed);
         return 1;
     }
     return receiveMessage(header.data(), timeoutMs);
@@ -162,7 +159,7 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
 
 int ConduitBg::givePortUp() {
     logPrint(1, "BG conduit: the serial port does not take writes, giving it up\n");
-    setState(conduitStateFailed);
+    setState(ConduitState::Failed);
     return 1;
 }
 
@@ -171,7 +168,7 @@ int ConduitBg::watchSilence(uint32_t timeoutMs) {
     if (silentMs > silenceLimitMs) {
         logPrint(1, "BG conduit: seems like dongle hasn't responded for %d ms\n",
                  static_cast<int>(silentMs));
-        setState(conduitStateFailed);
+        setState(ConduitState::Failed);
         return 1;
     }
     if (silentMs - lastHelloMs > helloAfterMs) {
@@ -187,7 +184,7 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     if (length > payload.size()) {
         logPrint(1, "BG conduit: message of %u bytes does not fit the receive buffer\n",
                  static_cast<unsigned>(length));
-        setState(conduitStateNotReady);
+        setState(ConduitState::NotReady);
         return 1;
     }
     if (length > 0) {
@@ -198,14 +195,14 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
         if (result <= 0) {
             logPrint(1, "BG conduit: reading data failed. Error code: %x\n",
                      static_cast<unsigned>(result));
-            setState(conduitStateFailed);
+            setState(ConduitState::Failed);
             return 1;
         }
     }
     const MessageDef* def = findMessage(bgHeaderWord(header));
     if (def == nullptr) {
         logPrint(1, "BG conduit: unknown message received\n");
-        setState(conduitStateNotReady);
+        setState(ConduitState::NotReady);
         return 1;
     }
     if (payloadAccepted(*def, payload.data(), length)) {
@@ -231,7 +228,7 @@ bool ConduitBg::payloadAccepted(const MessageDef& def, const uint8_t* payload,
         return false;
     case BgPayloadFit::FixedPartMissing:
         logPrint(1, "BG conduit: %s dropped, %u bytes are less than its fixed part\n", def.name,
-                 static_cast<unsigned>(length));
+                 def.name, static_cast<unsigned>(length));
         return false;
     }
     return false;
@@ -243,7 +240,7 @@ void ConduitBg::close() {
     ready.exchange(false);
     closeSerialPort();
     for (const auto& [address, connection] : connections) {
-        emit(buildDisconnectedGob, address, reasonOther);
+        emit(buildDisconnectedGob, address, static_cast<uint8_t>(DisconnectReason::Other));
     }
     connections.clear();
     sessions.clear();
@@ -253,8 +250,8 @@ void ConduitBg::close() {
         activeConduit = nullptr;
     }
     // A client that arrives during the next opening is not told "ready".
-    int32_t wasReady = conduitStateReady;
-    state.compare_exchange_strong(wasReady, conduitStateNotReady);
+    ConduitState wasReady = ConduitState::Ready;
+    state.compare_exchange_strong(wasReady, ConduitState::NotReady);
 }
 
 void ConduitBg::runReaderLoop(const std::function<bool()>& stopRequested) {

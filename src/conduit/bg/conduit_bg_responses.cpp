@@ -133,7 +133,7 @@ void ConduitBg::onSetScanParametersResponse(const uint8_t* payload, size_t /*len
     if (failed(bgU16(payload), "ble_rsp_gap_set_scan_parameters")) {
         return;
     }
-    state.exchange(conduitStateReady);
+    state.exchange(ConduitState::Ready);
     ready.exchange(true);
     logPrint(1, "BG conduit: ready\n");
 }
