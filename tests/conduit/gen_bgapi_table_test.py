@@ -48,10 +48,11 @@ class Generator(unittest.TestCase):
         self.assertIn(reason, stderr)
         self.assertEqual(written, [])
 
-    def test_the_message_list_generates_both_files(self):
+    def test_the_message_list_generates_all_three_files(self):
         status, stderr, written = run(self.lines)
         self.assertEqual(status, 0, stderr)
-        self.assertEqual(written, ["bgapi_message_ids.h", "bgapi_message_table.cpp"])
+        self.assertEqual(written,
+                         ["bgapi_message_ids.h", "bgapi_message_table.cpp", "bgapi_views.h"])
 
     def test_header_length_must_match_the_parameter_word(self):
         # gap_connect_direct announcing 14 fixed bytes instead of 15.

@@ -4,8 +4,8 @@
 // Threads: reader thread, `lock` held (ConduitBg::readCycle).
 #include "conduit/bg/bg_uuid.h"
 #include "conduit/bg/conduit_bg.h"
-#include "conduit/bg/conduit_bg_fields.h"
 #include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/bgapi/bgapi_views.h"
 #include "conduit/serial/serial_io.h"
 #include "gob/gob_events.h"
 #include "log/log.h"
@@ -40,12 +40,6 @@ bool namesUnreadableAttribute(uint16_t result) {
     }
 }
 
-BleAddress addressAt(const uint8_t* bytes) {
-    BleAddress address;
-    std::copy_n(bytes, address.bytes.size(), address.bytes.begin());
-    return address;
-}
-
 } // namespace
 
 DisconnectReason disconnectReasonCode(uint16_t bgapiReason) {
@@ -64,10 +58,11 @@ DisconnectReason disconnectReasonCode(uint16_t bgapiReason) {
     }
 }
 
-void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = payload[0];
-    const uint8_t flags = payload[1];
-    const BleAddress address = addressAt(payload + 2);
+void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t length) {
+    const BgConnectionStatusEvent event{payload, length};
+    const int32_t connection = event.connection();
+    const uint8_t flags = event.flags();
+    const BleAddress address = event.address();
     logPrint(1, "ble_evt_connection_status, flags: %x\n", static_cast<unsigned>(flags));
     if ((flags & connectionCompleted) == 0) {
         return;
@@ -88,9 +83,10 @@ void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t /*length*/) {
     sessions.insert_or_assign(connection, session);
 }
 
-void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = payload[0];
-    const DisconnectReason code = disconnectReasonCode(bgU16(payload + 1));
+void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t length) {
+    const BgConnectionDisconnectedEvent event{payload, length};
+    const int32_t connection = event.connection();
+    const DisconnectReason code = disconnectReasonCode(event.reason());
     logPrint(1, "ble_evt_connection_disconnected\n");
     const auto session = sessions.find(connection);
     if (session != sessions.end()) {
@@ -112,10 +108,11 @@ void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t /*length
     dropWaitingChunks(connection);
 }
 
-void ConduitBg::onProcedureCompleted(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = payload[0];
-    const uint16_t result = bgU16(payload + 1);
-    const uint16_t handle = bgU16(payload + 3);
+void ConduitBg::onProcedureCompleted(const uint8_t* payload, size_t length) {
+    const BgAttclientProcedureCompletedEvent event{payload, length};
+    const int32_t connection = event.connection();
+    const uint16_t result = event.result();
+    const uint16_t handle = event.chrhandle();
     logPrint(1, "ble_evt_attclient_procedure_completed\n");
     BgSession* session = findSession(connection);
     if (session != nullptr && session->state == SessionState::FindingChars) {
@@ -188,19 +185,20 @@ void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16
     }
 }
 
-void ConduitBg::onGroupFound(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = payload[0];
-    const int32_t start = bgU16(payload + 1);
-    const uint8_t uuidLength = payload[5];
+void ConduitBg::onGroupFound(const uint8_t* payload, size_t length) {
+    const BgAttclientGroupFoundEvent event{payload, length};
+    const int32_t connection = event.connection();
+    const int32_t start = event.start();
+    const std::span<const uint8_t> uuidBytes = event.uuid();
     logPrint(1, "ble_evt_attclient_group_found\n");
     BgSession* session = findSession(connection);
     if (session == nullptr) {
         return;
     }
-    const std::optional<UuidRecord> uuid = uuidFromWire(payload + 6, uuidLength);
+    const std::optional<UuidRecord> uuid = uuidFromWire(uuidBytes.data(), uuidBytes.size());
     if (!uuid) {
         logPrint(1, "BG conduit: service at handle %d with a %u-byte UUID ignored\n", start,
-                 static_cast<unsigned>(uuidLength));
+                 static_cast<unsigned>(uuidBytes.size()));
         return;
     }
     if (!session->serviceIndexByHandle.contains(start)) {
@@ -214,11 +212,11 @@ void ConduitBg::onGroupFound(const uint8_t* payload, size_t /*length*/) {
     session->serviceUuidByHandle.insert_or_assign(start, *uuid);
 }
 
-void ConduitBg::onAttributeValue(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = payload[0];
-    const int32_t handle = bgU16(payload + 1);
-    const uint8_t type = payload[3];
-    const uint8_t valueLength = payload[4];
+void ConduitBg::onAttributeValue(const uint8_t* payload, size_t length) {
+    const BgAttclientAttributeValueEvent event{payload, length};
+    const int32_t connection = event.connection();
+    const int32_t handle = event.atthandle();
+    const uint8_t type = event.type();
     BgSession* session = findSession(connection);
     if (session == nullptr) {
         return;
@@ -230,16 +228,17 @@ void ConduitBg::onAttributeValue(const uint8_t* payload, size_t /*length*/) {
     }
     const std::optional<uint8_t> index = session->charIndex(handle);
     if (index) {
-        emit(buildAttributeValueGob, session->address, *index, payload + 5, uint32_t{valueLength});
+        const std::span<const uint8_t> value = event.value();
+        emit(buildAttributeValueGob, session->address, *index, value.data(),
+             static_cast<uint32_t>(value.size()));
     }
 }
 
 void ConduitBg::onScanResponse(const uint8_t* payload, size_t length) {
-    constexpr size_t dataOffset = 11;
-    const int8_t rssi = bgI8(payload);
-    const BleAddress sender = addressAt(payload + 2);
-    addressTypes.seen(sender, payload[8]);
-    // Data longer than what arrived is cut to what arrived.
-    const size_t dataLength = std::min<size_t>(payload[10], length - dataOffset);
-    emit(buildScanResultGob, sender, payload + dataOffset, static_cast<uint32_t>(dataLength), rssi);
+    const BgGapScanResponseEvent event{payload, length};
+    const BleAddress sender = event.sender();
+    addressTypes.seen(sender, event.addressType());
+    // Data longer than what arrived is cut to what arrived (by the view).
+    const std::span<const uint8_t> data = event.data();
+    emit(buildScanResultGob, sender, data.data(), static_cast<uint32_t>(data.size()), event.rssi());
 }

@@ -6,8 +6,8 @@
 //
 // Threads: reader thread, `lock` held (ConduitBg::readCycle).
 #include "conduit/bg/conduit_bg.h"
-#include "conduit/bg/conduit_bg_fields.h"
 #include "conduit/bgapi/bgapi_pack.h"
+#include "conduit/bgapi/bgapi_views.h"
 #include "gob/gob_events.h"
 #include "log/log.h"
 
@@ -26,23 +26,16 @@ bool failed(uint16_t result, const char* message) {
     return true;
 }
 
-// The fields of an attclient response: connection, then the 16-bit result.
-int32_t connectionOf(const uint8_t* payload) {
-    return payload[0];
-}
-uint16_t attclientResult(const uint8_t* payload) {
-    return bgU16(payload + 1);
-}
-
 } // namespace
 
 void ConduitBg::onHelloResponse(const uint8_t* /*payload*/, size_t /*length*/) {
     // Its arrival alone matters: it resets the watchdog.
 }
 
-void ConduitBg::onDisconnectResponse(const uint8_t* payload, size_t /*length*/) {
-    const int32_t connection = connectionOf(payload);
-    if (!failed(bgU16(payload + 1), "ble_rsp_connection_disconnect")) {
+void ConduitBg::onDisconnectResponse(const uint8_t* payload, size_t length) {
+    const BgConnectionDisconnectResponse response{payload, length};
+    const int32_t connection = response.connection();
+    if (!failed(response.result(), "ble_rsp_connection_disconnect")) {
         logPrint(1, "in ble_rsp_connection_disconnect, successful\n");
         return;
     }
@@ -53,37 +46,43 @@ void ConduitBg::onDisconnectResponse(const uint8_t* payload, size_t /*length*/) 
     }
 }
 
-void ConduitBg::onRssiResponse(const uint8_t* payload, size_t /*length*/) {
-    const BgSession* session = findSession(connectionOf(payload));
+void ConduitBg::onRssiResponse(const uint8_t* payload, size_t length) {
+    const BgConnectionGetRssiResponse response{payload, length};
+    const BgSession* session = findSession(response.connection());
     if (session != nullptr) {
-        emit(buildRssiGob, session->address, bgI8(payload + 1));
+        emit(buildRssiGob, session->address, response.rssi());
     }
 }
 
-void ConduitBg::onReadByGroupTypeResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(attclientResult(payload), "ble_rsp_attclient_read_by_group_type")) {
-        failProcedure(connectionOf(payload), SessionState::FindingServices);
+void ConduitBg::onReadByGroupTypeResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientReadByGroupTypeResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_attclient_read_by_group_type")) {
+        failProcedure(response.connection(), SessionState::FindingServices);
     }
 }
 
-void ConduitBg::onReadByTypeResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(attclientResult(payload), "ble_rsp_attclient_read_by_type")) {
-        failProcedure(connectionOf(payload), SessionState::FindingChars);
+void ConduitBg::onReadByTypeResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientReadByTypeResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_attclient_read_by_type")) {
+        failProcedure(response.connection(), SessionState::FindingChars);
     }
 }
 
-void ConduitBg::onReadByHandleResponse(const uint8_t* payload, size_t /*length*/) {
-    failed(attclientResult(payload), "ble_rsp_attclient_read_by_handle");
+void ConduitBg::onReadByHandleResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientReadByHandleResponse response{payload, length};
+    failed(response.result(), "ble_rsp_attclient_read_by_handle");
 }
 
-void ConduitBg::onAttributeWriteResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(attclientResult(payload), "ble_rsp_attclient_attribute_write")) {
-        failProcedure(connectionOf(payload), SessionState::Writing);
+void ConduitBg::onAttributeWriteResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientAttributeWriteResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_attclient_attribute_write")) {
+        failProcedure(response.connection(), SessionState::Writing);
     }
 }
 
-void ConduitBg::onWriteCommandResponse(const uint8_t* payload, size_t /*length*/) {
-    const uint16_t result = attclientResult(payload);
+void ConduitBg::onWriteCommandResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientWriteCommandResponse response{payload, length};
+    const uint16_t result = response.result();
     if (result == resultNoMemory) {
         logPrint(1, "0x0182\n");
         sleepMs(noMemoryRetryMs);
@@ -92,45 +91,51 @@ void ConduitBg::onWriteCommandResponse(const uint8_t* payload, size_t /*length*/
     }
     failed(result, "ble_rsp_attclient_write_command"); // the chunk is given up
     if (writeQueue.empty()) {
-        writeFinished(connectionOf(payload));
+        writeFinished(response.connection());
         return;
     }
     advanceWriteQueue();
 }
 
-void ConduitBg::onPrepareWriteResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(attclientResult(payload), "ble_rsp_attclient_prepare_write")) {
-        failProcedure(connectionOf(payload), SessionState::LongWriting);
+void ConduitBg::onPrepareWriteResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientPrepareWriteResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_attclient_prepare_write")) {
+        failProcedure(response.connection(), SessionState::LongWriting);
     }
 }
 
-void ConduitBg::onExecuteWriteResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(attclientResult(payload), "ble_rsp_attclient_execute_write")) {
-        failProcedure(connectionOf(payload), SessionState::Executing);
+void ConduitBg::onExecuteWriteResponse(const uint8_t* payload, size_t length) {
+    const BgAttclientExecuteWriteResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_attclient_execute_write")) {
+        failProcedure(response.connection(), SessionState::Executing);
     }
 }
 
-void ConduitBg::onDiscoverResponse(const uint8_t* payload, size_t /*length*/) {
-    failed(bgU16(payload), "ble_rsp_gap_discover");
+void ConduitBg::onDiscoverResponse(const uint8_t* payload, size_t length) {
+    const BgGapDiscoverResponse response{payload, length};
+    failed(response.result(), "ble_rsp_gap_discover");
     completeGapOp(GapOpType::StartScan);
 }
 
-void ConduitBg::onConnectDirectResponse(const uint8_t* payload, size_t /*length*/) {
+void ConduitBg::onConnectDirectResponse(const uint8_t* payload, size_t length) {
+    const BgGapConnectDirectResponse response{payload, length};
     // A refused connect will never complete: it ends now, and the queue moves on.
-    if (failed(bgU16(payload), "ble_rsp_gap_connect_direct")) {
+    if (failed(response.result(), "ble_rsp_gap_connect_direct")) {
         completeGapOp(GapOpType::Connect);
     }
 }
 
-void ConduitBg::onEndProcedureResponse(const uint8_t* payload, size_t /*length*/) {
-    failed(bgU16(payload), "ble_rsp_gap_end_procedure");
+void ConduitBg::onEndProcedureResponse(const uint8_t* payload, size_t length) {
+    const BgGapEndProcedureResponse response{payload, length};
+    failed(response.result(), "ble_rsp_gap_end_procedure");
     if (!completeGapOp(GapOpType::StopScan)) {
         completeGapOp(GapOpType::EndConnect);
     }
 }
 
-void ConduitBg::onSetScanParametersResponse(const uint8_t* payload, size_t /*length*/) {
-    if (failed(bgU16(payload), "ble_rsp_gap_set_scan_parameters")) {
+void ConduitBg::onSetScanParametersResponse(const uint8_t* payload, size_t length) {
+    const BgGapSetScanParametersResponse response{payload, length};
+    if (failed(response.result(), "ble_rsp_gap_set_scan_parameters")) {
         return;
     }
     state.exchange(ConduitState::Ready);
