@@ -42,12 +42,12 @@ void logOpenIn(const std::string& folder) {
     files.open(folder, now);
 }
 
-void logPrint(int stamp, const char* format, ...) {
+void logPrint(LogStamp stamp, const char* format, ...) {
     va_list args;
     va_start(args, format);
     const std::lock_guard<std::recursive_mutex> guard(logLock);
     entry.clear();
-    if (stamp != 0) {
+    if (stamp == LogStamp::With) {
         entry.stamp(wallClock100ns());
     }
     entry.format(format, args);

@@ -28,14 +28,17 @@ void logOpen();
 // Opens the log file in `folder` instead of the platform's folder.
 void logOpenIn(const std::string& folder);
 
-// Writes one entry; with `stamp` non-zero it begins with the local-time prefix.
+// Whether an entry begins with the local-time prefix.
+enum class LogStamp { Without, With };
+
+// Writes one entry, with or without the local-time prefix.
 #if defined(__MINGW32__)
 // The program formats with mingw's own standard printf, which knows %zu and the like.
 __attribute__((format(gnu_printf, 2, 3)))
 #elif defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
-void logPrint(int stamp, const char* format, ...);
+void logPrint(LogStamp stamp, const char* format, ...);
 
 // Writes each byte as two lower-case hex digits and a blank, with no prefix or line end.
 void logHex(const void* bytes, uint32_t length);

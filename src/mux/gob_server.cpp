@@ -76,7 +76,8 @@ std::size_t clientsWithin(std::size_t limit) {
     const int room = descriptors > 2 * reserve ? descriptors - reserve : descriptors / 2;
     const auto served = std::min(limit, static_cast<std::size_t>(std::max(room, 1)));
     if (served < limit) {
-        logPrint(1, "mux: at most %zu clients (descriptor limit %d)\n", served, descriptors);
+        logPrint(LogStamp::With, "mux: at most %zu clients (descriptor limit %d)\n", served,
+                 descriptors);
     }
     return served;
 }
@@ -215,7 +216,7 @@ void refuse(Stream* remote) {
     GobServerState& state = server();
     if (!state.refusing) {
         state.refusing = true;
-        logPrint(1, "mux: client limit of %zu reached, closing new connections\n",
+        logPrint(LogStamp::With, "mux: client limit of %zu reached, closing new connections\n",
                  state.servedLimit);
     }
     streamClose(remote);
@@ -247,7 +248,7 @@ void onAccept(StreamEvent* event) {
 }
 
 void onRest(StreamEvent* event) {
-    logPrint(1, "mux: %s, pausing new connections\n",
+    logPrint(LogStamp::With, "mux: %s, pausing new connections\n",
              event->message != nullptr ? event->message : "");
 }
 

@@ -40,7 +40,7 @@ void onRemoveHook(Stream* stream, void* context) {
 
 int Mux::init(Conduit* backend, MuxMessage& message) {
     muxThread.claim();
-    logPrint(1, "mux: initing\n");
+    logPrint(LogStamp::With, "mux: initing\n");
     conduit = backend;
     {
         const LockGuard guard(eventLock);
@@ -62,10 +62,10 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
         serverClose();
         return 1;
     }
-    logPrint(1, "mux: listening on %s\n", listenAddressText(listenAddress).c_str());
+    logPrint(LogStamp::With, "mux: listening on %s\n", listenAddressText(listenAddress).c_str());
     const LockGuard guard(stateLock);
     inited = true;
-    logPrint(1, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());
+    logPrint(LogStamp::With, "mux: inited, linkrelay built with commit: %s\n", buildCommit.c_str());
     return 0;
 }
 
@@ -112,7 +112,7 @@ void Mux::close() {
         }
         inited = false;
     }
-    logPrint(1, "mux: closing\n");
+    logPrint(LogStamp::With, "mux: closing\n");
     std::set<BleAddress> held;
     bool scanning = false;
     for (const MuxClient& client : clients) {
@@ -129,7 +129,7 @@ void Mux::close() {
     }
     serverClose();
     server = nullptr;
-    logPrint(1, "mux: closed\n");
+    logPrint(LogStamp::With, "mux: closed\n");
 }
 
 void Mux::openWithoutServer(Conduit* backend) {
@@ -143,7 +143,7 @@ void Mux::removeStream(Stream* stream) {
     ASSERT_OWNING_THREAD(muxThread);
     if (stream == server) {
         server = nullptr;
-        logPrint(1, "mux: server closed\n");
+        logPrint(LogStamp::With, "mux: server closed\n");
         fail("server closed");
         return;
     }

@@ -25,17 +25,17 @@ constexpr std::size_t listedClientsBound = 64;
 void Mux::logClients() const {
     ASSERT_OWNING_THREAD(muxThread);
     if (clients.empty()) {
-        logPrint(1, "mux: no current connections\n");
+        logPrint(LogStamp::With, "mux: no current connections\n");
         return;
     }
     if (clients.size() > listedClientsBound) {
-        logPrint(1, "mux: current connections: %zu (list not shown above %zu)\n", clients.size(),
+        logPrint(LogStamp::With, "mux: current connections: %zu (list not shown above %zu)\n",
                  clients.size(), listedClientsBound);
         return;
     }
-    logPrint(1, "mux: current connections\n");
+    logPrint(LogStamp::With, "mux: current connections\n");
     for (const MuxClient& client : clients) {
-        logPrint(0, MUX_STREAM_ID " \n", streamId(client.stream));
+        logPrint(LogStamp::Without, MUX_STREAM_ID " \n", streamId(client.stream));
     }
 }
 
@@ -52,7 +52,7 @@ bool Mux::anyScanning() const {
 void Mux::addClient(Stream* stream) {
     ASSERT_OWNING_THREAD(muxThread);
     logClients();
-    logPrint(1, "mux: add " MUX_STREAM_ID "\n", streamId(stream));
+    logPrint(LogStamp::With, "mux: add " MUX_STREAM_ID "\n", streamId(stream));
     MuxClient client;
     client.id = nextClientId++;
     client.stream = stream;
@@ -70,11 +70,11 @@ void Mux::removeClient(Stream* stream) {
     ASSERT_OWNING_THREAD(muxThread);
     const auto found = clientIndex.find(stream);
     if (found == clientIndex.end()) {
-        logPrint(1, "mux: tried to remove nonexistant QAP\n");
+        logPrint(LogStamp::With, "mux: tried to remove nonexistant QAP\n");
         return;
     }
     logClients();
-    logPrint(1, "mux: remove " MUX_STREAM_ID "\n", streamId(stream));
+    logPrint(LogStamp::With, "mux: remove " MUX_STREAM_ID "\n", streamId(stream));
     const auto position = static_cast<std::size_t>(found->second);
     const std::set<BleAddress> held = std::move(clients[position].connected);
     const bool wasScanning = clients[position].scanning;
@@ -108,7 +108,7 @@ void Mux::releaseHeld(const std::set<BleAddress>& addresses, bool stopScan, cons
         conduit->disconnect(address);
     }
     if (stopScan) {
-        logPrint(1, "mux: stopping scan because of %s\n", reason);
+        logPrint(LogStamp::With, "mux: stopping scan because of %s\n", reason);
         conduit->stopScan();
     }
 }
@@ -146,7 +146,8 @@ void Mux::dropClient(MuxClient& client, const char* text) {
     if (client.dropped) {
         return;
     }
-    logPrint(1, "mux: client " MUX_STREAM_ID " failed: %s\n", streamId(client.stream), text);
+    logPrint(LogStamp::With, "mux: client " MUX_STREAM_ID " failed: %s\n", streamId(client.stream),
+             text);
     client.dropped = true;
     client.outbox.clear();
     client.outboxBytes = 0;

@@ -20,12 +20,12 @@ namespace {
 
 void logGob(const Gob& gob) {
     if (gob.isBig()) {
-        logPrint(1, "mux: received big gob\n");
+        logPrint(LogStamp::With, "mux: received big gob\n");
         return;
     }
-    logPrint(1, "mux: received gob: ");
+    logPrint(LogStamp::With, "mux: received gob: ");
     logHex(gob.storage(), gob.size());
-    logPrint(0, "\n");
+    logPrint(LogStamp::Without, "\n");
 }
 
 // The result of one request: null when it went through, else the failure text.

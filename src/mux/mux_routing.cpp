@@ -90,7 +90,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             }
             break;
         case Route::Connection:
-            logPrint(1, "mux: sending connection gob\n");
+            logPrint(LogStamp::With, "mux: sending connection gob\n");
             if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from connection gob");
                 return false;
@@ -102,7 +102,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             }
             break;
         case Route::Disconnection:
-            logPrint(1, "mux: sending disconnection gob\n");
+            logPrint(LogStamp::With, "mux: sending disconnection gob\n");
             if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from disconnection gob");
                 return false;
@@ -111,7 +111,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             sendTo(client, gob);
             break;
         case Route::Holders:
-            logPrint(1, "mux: sending standard gob\n");
+            logPrint(LogStamp::With, "mux: sending standard gob\n");
             if (gob.size() < gobTypeAndAddressSize) {
                 setMessage(message, "couldn't get address from standard gob");
                 return false;
@@ -121,7 +121,7 @@ bool Mux::routeOne(const Gob& gob, MuxMessage& message) {
             }
             break;
         case Route::Invalid:
-            logPrint(1, "mux: invalid gob received\n");
+            logPrint(LogStamp::With, "mux: invalid gob received\n");
             break;
         }
     }
@@ -140,9 +140,9 @@ void Mux::releaseOrphans() {
     // Conduit lock; the caller has released eventLock.
     const LockGuard guard(conduit->lock);
     for (const BleAddress& address : orphans) {
-        logPrint(1, "mux: disconnecting device connected for no client: ");
+        logPrint(LogStamp::With, "mux: disconnecting device connected for no client: ");
         logHex(address.bytes.data(), static_cast<uint32_t>(address.bytes.size()));
-        logPrint(0, "\n");
+        logPrint(LogStamp::Without, "\n");
         conduit->disconnect(address);
     }
     orphans.clear();

@@ -13,7 +13,7 @@ bool initUntilUp(Mux& mux, Conduit& conduit, MuxMessage& message,
         if (mux.init(&conduit, message) == 0) {
             return true;
         }
-        logPrint(1, "mux init error: %s\n", message.data());
+        logPrint(LogStamp::With, "mux init error: %s\n", message.data());
         mux.restAfterFailedInit(muxInitRetryMs, stopping);
     }
     return false;
@@ -24,11 +24,11 @@ void workUntilFailure(Mux& mux, MuxMessage& message, const std::function<bool()>
     while (!stopping()) {
         const int result = mux.work(message);
         if (result < 0) {
-            logPrint(1, "mux work error: %s\n", message.data());
+            logPrint(LogStamp::With, "mux work error: %s\n", message.data());
             return;
         }
         if (result > 0) {
-            logPrint(1, "mux work warning: %s\n", message.data());
+            logPrint(LogStamp::With, "mux work warning: %s\n", message.data());
         }
     }
 }

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     setServiceOptions(options);
     logOpen();
     raiseDescriptorLimit();
-    logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
+    logPrint(LogStamp::With, "service: calling StartServiceCtrlDispatcher\n");
     dispatchService();
     logClose();
     return 0;

@@ -44,12 +44,12 @@ BOOL WINAPI consoleCtrlHandler(DWORD event) {
 void dispatchService() {
     wchar_t serviceName[] = L"ZunaBluetoothService";
     const SERVICE_TABLE_ENTRYW table[] = {{serviceName, serviceMain}, {nullptr, nullptr}};
-    logPrint(1, "service: calling StartServiceCtrlDispatcher\n");
+    logPrint(LogStamp::With, "service: calling StartServiceCtrlDispatcher\n");
     StartServiceCtrlDispatcherW(table);
 }
 
 void runInConsole() {
-    logPrint(1, "service: running in the console, Ctrl+C stops\n");
+    logPrint(LogStamp::With, "service: running in the console, Ctrl+C stops\n");
     SetConsoleCtrlHandler(consoleCtrlHandler, TRUE);
     std::thread service([] {
         serviceMainSteps();

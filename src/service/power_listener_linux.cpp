@@ -100,7 +100,7 @@ bool PowerListener::State::connect() {
                                      "PrepareForSleep", onPrepareForSleep, this);
     }
     if (result < 0) {
-        logPrint(1, "power: no system bus (%s), suspend and resume not watched\n",
+        logPrint(LogStamp::With, "power: no system bus (%s), suspend and resume not watched\n",
                  std::strerror(-result));
         return false;
     }
@@ -113,12 +113,14 @@ void PowerListener::State::serveBus() {
     while (!ending.load()) {
         const int result = sd_bus_process(bus, nullptr);
         if (result < 0) {
-            logPrint(1, "power: system bus lost (%s), suspend and resume not watched\n",
+            logPrint(LogStamp::With,
+                     "power: system bus lost (%s), suspend and resume not watched\n",
                      std::strerror(-result));
             return;
         }
         if (result == 0 && !waitForBusOrWake()) {
-            logPrint(1, "power: cannot wait for the system bus (%s)\n", std::strerror(errno));
+            logPrint(LogStamp::With, "power: cannot wait for the system bus (%s)\n",
+                     std::strerror(errno));
             return;
         }
     }
@@ -153,7 +155,8 @@ void PowerListener::State::requestInhibitor() {
         bus, nullptr, login1Service, login1Path, login1Manager, "Inhibit", onInhibitReply, this,
         "ssss", "sleep", "linkrelay", "stop BLE work before sleep", "delay");
     if (result < 0) {
-        logPrint(1, "power: cannot ask for the sleep inhibitor (%s)\n", std::strerror(-result));
+        logPrint(LogStamp::With, "power: cannot ask for the sleep inhibitor (%s)\n",
+                 std::strerror(-result));
     }
 }
 
@@ -169,13 +172,13 @@ int PowerListener::State::onInhibitReply(sd_bus_message* reply, void* self,
     auto* state = static_cast<State*>(self);
     const sd_bus_error* failure = sd_bus_message_get_error(reply);
     if (failure != nullptr) {
-        logPrint(1, "power: sleep inhibitor refused (%s)\n",
+        logPrint(LogStamp::With, "power: sleep inhibitor refused (%s)\n",
                  failure->message != nullptr ? failure->message : failure->name);
         return 0;
     }
     int fd = -1;
     if (sd_bus_message_read(reply, "h", &fd) < 0) {
-        logPrint(1, "power: sleep inhibitor reply unreadable\n");
+        logPrint(LogStamp::With, "power: sleep inhibitor reply unreadable\n");
         return 0;
     }
     // The reply owns its fd; keep a copy of our own. A reply that arrives after the

@@ -14,7 +14,7 @@ PowerListener::PowerListener() : state(std::make_unique<State>()) {}
 PowerListener::~PowerListener() = default;
 
 void PowerListener::start() {
-    logPrint(1, "power: built without libsystemd, suspend and resume not watched\n");
+    logPrint(LogStamp::With, "power: built without libsystemd, suspend and resume not watched\n");
 }
 
 void PowerListener::end() {}

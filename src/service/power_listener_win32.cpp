@@ -97,7 +97,7 @@ void PowerListener::start() {
         }
         state->wake.notify_all();
         if (window == nullptr) {
-            logPrint(1,
+            logPrint(LogStamp::With,
                      "service: power listener: no window (error %lu), suspend and resume "
                      "not watched\n",
                      error);

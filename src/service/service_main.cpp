@@ -34,19 +34,19 @@ std::unique_ptr<StopEvent> stopEvent; // exists from before "running" until "sto
 void setStateAndReport(ServiceState state, const char* line) {
     const std::lock_guard<std::mutex> guard(serviceLock);
     serviceStatus.currentState = state;
-    logPrint(1, "%s", line);
+    logPrint(LogStamp::With, "%s", line);
     reportStatus(serviceStatus);
 }
 
 void installPowerHandlers(Daemon& daemon) {
     setSuspendHandler([&daemon] {
-        logPrint(1, "service: handling suspend\n");
+        logPrint(LogStamp::With, "service: handling suspend\n");
         daemon.stop();
     });
     setResumeHandler([&daemon] {
-        logPrint(1, "service: handling resume (sleeping)\n");
+        logPrint(LogStamp::With, "service: handling resume (sleeping)\n");
         std::this_thread::sleep_for(resumeDelay);
-        logPrint(1, "service: handling resume (starting linkrelay)\n");
+        logPrint(LogStamp::With, "service: handling resume (starting linkrelay)\n");
         daemon.start();
     });
 }
@@ -70,7 +70,7 @@ void serviceMainSteps() {
         const std::lock_guard<std::mutex> guard(serviceLock);
         serviceStatus = ServiceStatus{};
     }
-    logPrint(1, "service: registering\n");
+    logPrint(LogStamp::With, "service: registering\n");
     if (!registerControlHandler()) {
         return;
     }
@@ -83,15 +83,15 @@ void serviceMainSteps() {
     setStateAndReport(ServiceState::Running, "service: running\n");
 
     Daemon daemon;
-    logPrint(1, "service: starting linkrelay\n");
+    logPrint(LogStamp::With, "service: starting linkrelay\n");
     daemon.start();
     installPowerHandlers(daemon);
     PowerListener powerListener;
     powerListener.start();
-    logPrint(1, "service: waiting for stop\n");
+    logPrint(LogStamp::With, "service: waiting for stop\n");
     waitForStop();
 
-    logPrint(1, "service: stopping linkrelay\n");
+    logPrint(LogStamp::With, "service: stopping linkrelay\n");
     daemon.retire();
     setStateAndReport(ServiceState::StopPending, "service: stop pending\n");
     powerListener.end();
@@ -103,13 +103,14 @@ void serviceMainSteps() {
     stopEvent.reset();
     serviceStatus.controlsAccepted &= ~acceptStopAndShutdown;
     serviceStatus.currentState = ServiceState::Stopped;
-    logPrint(1, "service: stopping\n");
+    logPrint(LogStamp::With, "service: stopping\n");
     reportStatus(serviceStatus);
 }
 
 bool serviceControl(uint32_t control) {
     if (control != controlStop && control != controlShutdown) {
-        logPrint(1, "service: serviceCtrlHandler ignoring ctrl %d\n", static_cast<int>(control));
+        logPrint(LogStamp::With, "service: serviceCtrlHandler ignoring ctrl %d\n",
+                 static_cast<int>(control));
         return true;
     }
     const std::lock_guard<std::mutex> guard(serviceLock);
@@ -118,7 +119,7 @@ bool serviceControl(uint32_t control) {
         // and the final report must stand.
         return false;
     }
-    logPrint(1, "service: serviceCtrlHandler handling shutdown or stop\n");
+    logPrint(LogStamp::With, "service: serviceCtrlHandler handling shutdown or stop\n");
     serviceStatus.currentState = ServiceState::StopPending;
     reportStatus(serviceStatus);
     stopEvent->signal();

@@ -173,11 +173,11 @@ using ConduitBgCycleTest = ConduitBgTest;
 
 TEST_F(ConduitBgCycleTest, ASilentDongleIsGreetedAtTwoAndFourSecondsAndGivenUpAfterSix) {
     for (int cycle = 1; cycle <= 5; ++cycle) {
-        EXPECT_EQ(conduit.readCycle(1000), -1) << cycle;
+        EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Silent) << cycle;
         const Bytes written = takeWritten();
         EXPECT_EQ(written, cycle == 2 || cycle == 4 ? systemHello : Bytes{}) << cycle;
     }
-    EXPECT_EQ(conduit.readCycle(1000), 1);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Reopen);
 
     EXPECT_EQ(logCount(mark, "BG conduit: seems like dongle hasn't responded for 6000 ms\n"), 1);
     EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(ConduitState::Failed)});
@@ -199,7 +199,7 @@ TEST_F(ConduitBgCycleTest, AFailedWriteGivesThePortUpAndLaterWritesDoNotTouchIt)
     EXPECT_TRUE(takeWritten().empty()) << "a failed port is not written to again";
     EXPECT_EQ(logCount(mark, "writing to serial port failed\n"), 1);
 
-    EXPECT_EQ(conduit.readCycle(1000), 1);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Reopen);
     EXPECT_EQ(logCount(mark, "BG conduit: the serial port does not take writes, giving it up\n"),
               1);
     EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(ConduitState::Failed)});
@@ -208,8 +208,8 @@ TEST_F(ConduitBgCycleTest, AFailedWriteGivesThePortUpAndLaterWritesDoNotTouchIt)
 }
 
 TEST_F(ConduitBgCycleTest, AnyMessageResetsTheWatchdog) {
-    EXPECT_EQ(conduit.readCycle(1000), -1);
-    EXPECT_EQ(conduit.readCycle(1000), -1);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Silent);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Silent);
     ASSERT_EQ(conduit.lastHelloMs, 2000U);
 
     deliver(event(0, 0, {1, 0, 2, 0, 3, 0, 4, 0, 5, 6, 7, 8})); // system_boot, unhandled
@@ -225,7 +225,7 @@ TEST_F(ConduitBgCycleTest, ACancelledReadEndsTheCycleAndLeavesTheWatchdogAlone) 
     conduit.lastHelloMs = 2000;
     kickReader();
 
-    EXPECT_EQ(conduit.readCycle(1000), 0);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Handled);
 
     EXPECT_EQ(conduit.silentMs, 3000U);
     EXPECT_EQ(conduit.lastHelloMs, 2000U);
@@ -233,7 +233,7 @@ TEST_F(ConduitBgCycleTest, ACancelledReadEndsTheCycleAndLeavesTheWatchdogAlone) 
 
 TEST_F(ConduitBgCycleTest, AGapStepRunsBeforeEachRead) {
     ASSERT_TRUE(conduit.startScan());
-    EXPECT_EQ(conduit.readCycle(1000), 0); // the kick ends the read
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Handled); // the kick ends the read
     EXPECT_EQ(takeWritten(), (Bytes{0x00, 0x01, 0x06, 0x02, 0x02}));
 }
 
@@ -267,7 +267,7 @@ TEST_F(ConduitBgCycleTest, ProtocolErrorsPostNotReadyAndFailuresPostFailed) {
         for (const Bytes& chunk : c.chunks) {
             line->pushBytes(chunk);
         }
-        EXPECT_EQ(conduit.readCycle(1000), 1);
+        EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Reopen);
         EXPECT_EQ(logCount(before, c.line), 1);
         EXPECT_EQ(conduit.posted, std::vector<Bytes>{status(c.state)});
     }
@@ -278,9 +278,9 @@ TEST_F(ConduitBgCycleTest, HeaderBytesThatArrivedBeforeATimeoutAreCompletedFirst
     addSession(testAddress(0xF1, 0x01), 0);
     line->pushBytes(Bytes(message.begin(), message.begin() + 2));
 
-    EXPECT_EQ(conduit.readCycle(1000), -1);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Silent);
     line->pushBytes(Bytes(message.begin() + 2, message.end()));
-    EXPECT_EQ(conduit.readCycle(1000), 0);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Handled);
 
     EXPECT_EQ(conduit.posted.size(), 1U) << "the stream stayed in step";
 }
@@ -356,9 +356,9 @@ TEST_F(ConduitBgCycleTest, AKickDuringAHeaderKeepsItsBytesAndAStaleKickSparesThe
         {2, {0x00, 0xC4}},
     });
 
-    EXPECT_EQ(conduit.readCycle(1000), 0);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Handled);
     EXPECT_TRUE(conduit.posted.empty());
-    EXPECT_EQ(conduit.readCycle(1000), 0);
+    EXPECT_EQ(conduit.readCycle(1000), ConduitBg::CycleEnd::Handled);
 
     EXPECT_EQ(conduit.posted,
               std::vector<Bytes>{gobBytes(buildRssiGob, testAddress(0xF1, 0x01), int8_t{-60})});

@@ -116,7 +116,7 @@ void ConduitBgTest::deliver(const Bytes& message) {
     line->pushBytes(message);
     // A kick left by an operation ends the first read at once.
     for (int cycle = 0; cycle < 3 && line->pendingSteps() > 0; ++cycle) {
-        ASSERT_EQ(conduit.readCycle(100), 0);
+        ASSERT_EQ(conduit.readCycle(100), ConduitBg::CycleEnd::Handled);
     }
     ASSERT_EQ(line->pendingSteps(), 0U);
 }

@@ -45,7 +45,8 @@ TEST_F(ConduitBgThreadContractDeathTest, ReaderEntriesAbortOffTheReaderThread) {
                  "ConduitBg::readCycle.* called off the thread that owns it");
     EXPECT_DEATH(onAnotherThread([this] { conduit.close(); }),
                  "ConduitBg::close.* called off the thread that owns it");
-    EXPECT_EQ(conduit.readCycle(0), 1); // the reader thread goes on: no port
+    EXPECT_EQ(conduit.readCycle(0),
+              ConduitBg::CycleEnd::Reopen); // the reader thread goes on: no port
 }
 
 TEST_F(ConduitBgThreadContractDeathTest, OperationsAbortWithoutTheConduitLock) {

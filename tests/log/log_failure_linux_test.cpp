@@ -72,7 +72,7 @@ TEST_F(LogFailure, FullDiskStopsTheFileCopyAndStandardErrorKeepsEveryLine) {
     StderrCapture capture(temp.file("stderr"));
     std::string expected;
     for (int line = 0; line < 20; ++line) {
-        logPrint(1, "service: line %d\n", line);
+        logPrint(LogStamp::With, "service: line %d\n", line);
         expected += "service: line " + std::to_string(line) + "\n";
     }
     const std::string console = capture.finish();
@@ -96,11 +96,11 @@ TEST_F(LogFailure, NewFileIsTriedAtTheNextLineStartAfterTheRetryTime) {
     logOpenIn(folder);
     const std::string first = logFilePath();
     StderrCapture capture(temp.file("stderr"));
-    logPrint(1, "lost line\n");
-    logPrint(1, "unfinished ");
+    logPrint(LogStamp::With, "lost line\n");
+    logPrint(LogStamp::With, "unfinished ");
     removeLinks();
-    logPrint(0, "line end\n");
-    logPrint(1, "next line\n");
+    logPrint(LogStamp::Without, "line end\n");
+    logPrint(LogStamp::With, "next line\n");
     const std::string console = capture.finish();
 
     // Nothing reached the failed file, so its own name is tried again, at a line start.
@@ -122,10 +122,10 @@ TEST_F(LogFailure, FolderThatCannotBeMadeIsNotedOnceAndTriedAgain) {
     StderrCapture capture(temp.file("stderr"));
     logOpenIn(blocked);
     for (int line = 0; line < 3; ++line) {
-        logPrint(1, "conduit: line %d\n", line);
+        logPrint(LogStamp::With, "conduit: line %d\n", line);
     }
     std::filesystem::remove(blocked);
-    logPrint(1, "conduit: line 3\n");
+    logPrint(LogStamp::With, "conduit: line 3\n");
     const std::string console = capture.finish();
 
     EXPECT_EQ(countOf(console, failureNote + "open "), 1) << console;
@@ -144,10 +144,10 @@ TEST_F(LogFailure, FolderRemovedUnderTheLogIsMadeAgainAtTheNextFile) {
     logOpenIn(folder);
     const std::string first = logFilePath();
     StderrCapture capture(temp.file("stderr"));
-    logPrint(0, "first line, in the removed file\n");
+    logPrint(LogStamp::Without, "first line, in the removed file\n");
     std::filesystem::remove_all(folder);
-    logPrint(0, "second line, in the removed file\n");
-    logPrint(0, "third line, in a new file\n");
+    logPrint(LogStamp::Without, "second line, in the removed file\n");
+    logPrint(LogStamp::Without, "third line, in a new file\n");
     const std::string console = capture.finish();
 
     EXPECT_EQ(logFilePath(), first.substr(0, first.size() - 4) + ".2.txt");

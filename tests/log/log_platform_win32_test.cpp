@@ -96,7 +96,7 @@ TEST(LogPlatformWin32, LogOpenInAFolderBelowAFileWritesStandardErrorOnly) {
     std::fclose(stream);
     logOpenIn(joinPath(file, "zevlog"));
     EXPECT_EQ(logFilePath(), "");
-    logPrint(1, "log: standard error only\n");
+    logPrint(LogStamp::With, "log: standard error only\n");
     logClose();
     DeleteFileA(file.c_str());
     RemoveDirectoryA(root.c_str());

@@ -52,7 +52,7 @@ protected:
 // 30 characters, a line end included: four make 120 bytes (124 with Windows line ends).
 void writeLines(int first, int count) {
     for (int line = first; line < first + count; ++line) {
-        logPrint(0, "line %.2d of the rotation test\n", line);
+        logPrint(LogStamp::Without, "line %.2d of the rotation test\n", line);
     }
 }
 
@@ -87,10 +87,10 @@ TEST_F(LogRotation, LineOfSeveralEntriesIsNeverSplitBetweenFiles) {
     StderrCapture capture(temp.file("stderr"));
     const std::vector<unsigned char> address(20, 0xAB);
     for (int line = 0; line < 7; ++line) {
-        logPrint(1, "mux: received gob: ");
+        logPrint(LogStamp::With, "mux: received gob: ");
         logHex(address.data(), static_cast<uint32_t>(address.size()));
-        logPrint(0, "(%d)", line);
-        logPrint(0, "\n");
+        logPrint(LogStamp::Without, "(%d)", line);
+        logPrint(LogStamp::Without, "\n");
     }
     const std::string console = capture.finish();
     logClose();

@@ -34,7 +34,7 @@ protected:
 TEST_F(LogTest, UnstampedEntryIsWrittenVerbatimToBothOutputs) {
     const std::string folder = openLog();
     StderrCapture capture(temp.file("stderr"));
-    logPrint(0, "abc");
+    logPrint(LogStamp::Without, "abc");
     const std::string console = capture.finish();
     logClose();
 
@@ -45,7 +45,7 @@ TEST_F(LogTest, UnstampedEntryIsWrittenVerbatimToBothOutputs) {
 TEST_F(LogTest, StampedEntryBeginsWithTheLocalTimePrefix) {
     openLog();
     StderrCapture capture(temp.file("stderr"));
-    logPrint(1, "service: %s %d\n", "running", 4);
+    logPrint(LogStamp::With, "service: %s %d\n", "running", 4);
     const std::string console = capture.finish();
 
     ASSERT_EQ(console.size(), 24 + std::string("service: running 4\n").size());
@@ -58,9 +58,9 @@ TEST_F(LogTest, HexDumpIsLowerCaseWithATrailingBlank) {
     StderrCapture capture(temp.file("stderr"));
     const unsigned char bytes[] = {0x00, 0x0A, 0xFF};
     logHex(bytes, 3);
-    logPrint(0, "|");
+    logPrint(LogStamp::Without, "|");
     logHex(bytes, 0);
-    logPrint(0, "|");
+    logPrint(LogStamp::Without, "|");
     EXPECT_EQ(capture.finish(), "00 0a ff ||");
 }
 
@@ -68,12 +68,12 @@ TEST_F(LogTest, FileCopyEqualsStandardErrorCopyByteForByte) {
     const std::string folder = openLog();
     StderrCapture capture(temp.file("stderr"));
     const unsigned char address[] = {0xC0, 0xFF, 0xEE, 0x01, 0x02, 0x03};
-    logPrint(1, "BG conduit: GAP op connecting to address: ");
+    logPrint(LogStamp::With, "BG conduit: GAP op connecting to address: ");
     logHex(address, sizeof address);
-    logPrint(0, "\n");
-    logPrint(1, "mux: %s on port %d, %u%%\n", "listening", 9089, 100U);
-    logPrint(1, "%s\n", std::string(5000, 'x').c_str());
-    logPrint(0, "\n");
+    logPrint(LogStamp::Without, "\n");
+    logPrint(LogStamp::With, "mux: %s on port %d, %u%%\n", "listening", 9089, 100U);
+    logPrint(LogStamp::With, "%s\n", std::string(5000, 'x').c_str());
+    logPrint(LogStamp::Without, "\n");
     EXPECT_FALSE(capture.finish().empty());
     logClose();
 
@@ -96,7 +96,7 @@ TEST_F(LogTest, EntriesOfConcurrentThreadsNeverInterleave) {
             const std::vector<unsigned char> dump(dumpLength, static_cast<unsigned char>(0xA0 + t));
             const std::string filler(200, static_cast<char>('a' + t));
             for (int entry = 0; entry < entriesPerThread; ++entry) {
-                logPrint(1, "thread %d entry %d %s\n", t, entry, filler.c_str());
+                logPrint(LogStamp::With, "thread %d entry %d %s\n", t, entry, filler.c_str());
                 logHex(dump.data(), static_cast<uint32_t>(dump.size()));
             }
         });
@@ -158,7 +158,7 @@ TEST_F(LogTest, FolderThatCannotBeMadeLeavesStandardErrorAlone) {
     EXPECT_TRUE(logFilePath().empty());
 
     StderrCapture capture(temp.file("stderr"));
-    logPrint(0, "still written\n");
+    logPrint(LogStamp::Without, "still written\n");
     EXPECT_EQ(capture.finish(), "still written\n");
     EXPECT_EQ(readWholeFile(blocker), "a file, not a folder");
 }
@@ -166,12 +166,12 @@ TEST_F(LogTest, FolderThatCannotBeMadeLeavesStandardErrorAlone) {
 TEST_F(LogTest, CallsBeforeOpenAndAfterCloseGoToStandardErrorOnly) {
     StderrCapture capture(temp.file("stderr"));
     const unsigned char byte = 0x5A;
-    logPrint(0, "before ");
+    logPrint(LogStamp::Without, "before ");
     logHex(&byte, 1);
     const std::string folder = openLog();
-    logPrint(0, "while open ");
+    logPrint(LogStamp::Without, "while open ");
     logClose();
-    logPrint(0, "after ");
+    logPrint(LogStamp::Without, "after ");
     logHex(&byte, 1);
     logClose();
 
@@ -193,7 +193,7 @@ TEST_F(LogTest, FileOfTheSameNameIsAppendedToNotTruncated) {
         std::ofstream(joinPath(folder, names.back())) << "first run\n";
     }
     logOpenIn(folder);
-    logPrint(0, "second run\n");
+    logPrint(LogStamp::Without, "second run\n");
     logClose();
 
     int appended = 0;

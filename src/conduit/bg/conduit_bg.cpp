@@ -62,7 +62,8 @@ ConduitBg::OperationTarget ConduitBg::lookUpTarget(const char* operation, Operat
     const std::optional<int32_t> connection = findConnection(address);
     if (!connection) {
         if (kind != OperationKind::Subscription) {
-            logPrint(1, "BG conduit: in %s, can't find connection associated with address\n",
+            logPrint(LogStamp::With,
+                     "BG conduit: in %s, can't find connection associated with address\n",
                      operation);
         }
         target.answer = true;
@@ -76,7 +77,7 @@ ConduitBg::OperationTarget ConduitBg::lookUpTarget(const char* operation, Operat
     const bool missingAnswer = kind != OperationKind::Procedure;
     target.session = findSession(*connection);
     if (target.session == nullptr) {
-        logPrint(1, "BG conduit: in %s, can't find session associated with connection\n",
+        logPrint(LogStamp::With,
                  "BG conduit: in %s, can't find session associated with connection\n", operation);
         target.answer = missingAnswer;
         return target;
@@ -86,7 +87,7 @@ ConduitBg::OperationTarget ConduitBg::lookUpTarget(const char* operation, Operat
     }
     const std::optional<int32_t> handle = target.session->charHandle(index);
     if (!handle) {
-        logPrint(1, "BG conduit: in %s, missing characteristic\n", operation);
+        logPrint(LogStamp::With, "BG conduit: in %s, missing characteristic\n", operation);
         target.answer = missingAnswer;
         return target;
     }
@@ -98,7 +99,7 @@ bool ConduitBg::isReadyFor(const char* operation) const {
     if (ready.load()) {
         return true;
     }
-    logPrint(1, "BG conduit: %s called but not ready\n", operation);
+    logPrint(LogStamp::With, "BG conduit: %s called but not ready\n", operation);
     return false;
 }
 
@@ -153,5 +154,6 @@ void ConduitBg::failProcedure(int32_t connection, SessionState procedure) {
         sendCommand(BgMessage::CmdAttclientExecuteWrite, connection, executeCancel);
     }
     endProcedure(*session, ProcedureOutcome::Failed);
-    logPrint(1, "BG conduit: procedure failed on connection %d, session idle\n", connection);
+    logPrint(LogStamp::With, "BG conduit: procedure failed on connection %d, session idle\n",
+             connection);
 }

@@ -86,10 +86,13 @@ public:
     // dongle is ready. Holds `lock` throughout, except while writing the reset. Records the calling
     // thread as the reader.
     bool init();
-    // One reader cycle: 0 when a message was handled (or dropped) or the read was
-    // cancelled; -1 when nothing arrived; 1 when the port must be closed and opened again
-    // (also when a write has failed it).
-    int readCycle(uint32_t timeoutMs);
+    // How one reader cycle ended.
+    enum class CycleEnd {
+        Handled, // a message was handled (or dropped), or the read was cancelled
+        Silent,  // nothing arrived
+        Reopen,  // the port must be closed and opened again (also when a write failed it)
+    };
+    CycleEnd readCycle(uint32_t timeoutMs);
     // Closes the port and drops every connection (each reported lost), the GAP queue and
     // the write queue.
     void close();
@@ -215,10 +218,10 @@ private:
     // Finds, opens, resets and reopens the dongle's port.
     bool openDongle() REQUIRES(lock);
     // The reader cycle's end when a write has failed the port: state failed, and Reopen.
-    int givePortUp() REQUIRES(lock);
+    CycleEnd givePortUp() REQUIRES(lock);
     // The reader cycle after an empty header read, and after a header.
-    int watchSilence(uint32_t timeoutMs) REQUIRES(lock);
-    int receiveMessage(const uint8_t* header, uint32_t timeoutMs) REQUIRES(lock);
+    CycleEnd watchSilence(uint32_t timeoutMs) REQUIRES(lock);
+    CycleEnd receiveMessage(const uint8_t* header, uint32_t timeoutMs) REQUIRES(lock);
     bool payloadAccepted(const MessageDef& def, const uint8_t* payload, size_t length) const;
     void sleepBeforeRetry(const std::function<bool()>& stopRequested);
 

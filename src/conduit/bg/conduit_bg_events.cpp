@@ -63,14 +63,15 @@ void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t length) {
     const int32_t connection = event.connection();
     const uint8_t flags = event.flags();
     const BleAddress address = event.address();
-    logPrint(1, "ble_evt_connection_status, flags: %x\n", static_cast<unsigned>(flags));
+    logPrint(LogStamp::With, "ble_evt_connection_status, flags: %x\n",
+             static_cast<unsigned>(flags));
     if ((flags & connectionCompleted) == 0) {
         return;
     }
-    logPrint(1, "connected\n");
+    logPrint(LogStamp::With, "connected\n");
     if (gapOps.empty()) {
         // Nobody asked for it: recorded without a session and disconnected again.
-        logPrint(1, "BG conduit: connected unexpectedly, disconnecting\n");
+        logPrint(LogStamp::With, "BG conduit: connected unexpectedly, disconnecting\n");
         connections[address] = connection;
         queueGapOp(GapOp(GapOpType::Disconnect, address));
         return;
@@ -87,7 +88,7 @@ void ConduitBg::onConnectionDisconnected(const uint8_t* payload, size_t length) 
     const BgConnectionDisconnectedEvent event{payload, length};
     const int32_t connection = event.connection();
     const DisconnectReason code = disconnectReasonCode(event.reason());
-    logPrint(1, "ble_evt_connection_disconnected\n");
+    logPrint(LogStamp::With, "ble_evt_connection_disconnected\n");
     const auto session = sessions.find(connection);
     if (session != sessions.end()) {
         const BleAddress address = session->second.address;
@@ -113,25 +114,25 @@ void ConduitBg::onProcedureCompleted(const uint8_t* payload, size_t length) {
     const int32_t connection = event.connection();
     const uint16_t result = event.result();
     const uint16_t handle = event.chrhandle();
-    logPrint(1, "ble_evt_attclient_procedure_completed\n");
+    logPrint(LogStamp::With, "ble_evt_attclient_procedure_completed\n");
     BgSession* session = findSession(connection);
     if (session != nullptr && session->state == SessionState::FindingChars) {
         if (result != 0) {
-            logPrint(1, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
+            logPrint(LogStamp::With, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
                      static_cast<unsigned>(result));
         }
         if (namesUnreadableAttribute(result)) {
-            logPrint(0, "attribute found\n");
+            logPrint(LogStamp::Without, "attribute found\n");
             characteristicFound(*session, handle);
         }
         completeLookUp(*session, connection);
         return;
     }
     if (result != 0) {
-        logPrint(1, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
+        logPrint(LogStamp::With, "bluegiga error %x in ble_evt_attclient_procedure_completed\n",
                  static_cast<unsigned>(result));
         if (session == nullptr) {
-            logPrint(0, "no session\n");
+            logPrint(LogStamp::Without, "no session\n");
         } else if (session->state != SessionState::Idle &&
                    session->state != SessionState::WritingNoResponse) {
             failProcedure(connection, session->state);
@@ -155,9 +156,9 @@ void ConduitBg::completeLookUp(BgSession& session, int32_t connection) {
 void ConduitBg::completeProcedure(BgSession& session, int32_t connection, uint16_t handle) {
     switch (session.state) {
     case SessionState::Idle:
-        logPrint(1, "unexpected ble_evt_attclient_procedure_completed on address ");
+        logPrint(LogStamp::With, "unexpected ble_evt_attclient_procedure_completed on address ");
         logHex(session.address.bytes.data(), static_cast<uint32_t>(session.address.bytes.size()));
-        logPrint(0, "\n");
+        logPrint(LogStamp::Without, "\n");
         return;
     case SessionState::FindingServices:
         endProcedure(session, ProcedureOutcome::ServicesFound);
@@ -190,20 +191,21 @@ void ConduitBg::onGroupFound(const uint8_t* payload, size_t length) {
     const int32_t connection = event.connection();
     const int32_t start = event.start();
     const std::span<const uint8_t> uuidBytes = event.uuid();
-    logPrint(1, "ble_evt_attclient_group_found\n");
+    logPrint(LogStamp::With, "ble_evt_attclient_group_found\n");
     BgSession* session = findSession(connection);
     if (session == nullptr) {
         return;
     }
     const std::optional<UuidRecord> uuid = uuidFromWire(uuidBytes.data(), uuidBytes.size());
     if (!uuid) {
-        logPrint(1, "BG conduit: service at handle %d with a %u-byte UUID ignored\n", start,
-                 static_cast<unsigned>(uuidBytes.size()));
+        logPrint(LogStamp::With, "BG conduit: service at handle %d with a %u-byte UUID ignored\n",
+                 start, static_cast<unsigned>(uuidBytes.size()));
         return;
     }
     if (!session->serviceIndexByHandle.contains(start)) {
         if (session->serviceIndexByHandle.size() >= maxIndexesPerSession) {
-            logPrint(1, "BG conduit: no service index left, handle %d skipped\n", start);
+            logPrint(LogStamp::With, "BG conduit: no service index left, handle %d skipped\n",
+                     start);
             return;
         }
         const auto index = static_cast<int32_t>(session->serviceIndexByHandle.size());
@@ -222,7 +224,7 @@ void ConduitBg::onAttributeValue(const uint8_t* payload, size_t length) {
         return;
     }
     if (session->state == SessionState::FindingChars && type == readByTypeValue) {
-        logPrint(1, "ble_evt_attclient_attribute_value, attribute found\n");
+        logPrint(LogStamp::With, "ble_evt_attclient_attribute_value, attribute found\n");
         characteristicFound(*session, handle);
         return;
     }

@@ -23,9 +23,9 @@ namespace {
 constexpr uint8_t discoverObservation = 2;
 
 void logAddress(const char* text, const BleAddress& address) {
-    logPrint(1, "%s", text);
+    logPrint(LogStamp::With, "%s", text);
     logHex(address.bytes.data(), static_cast<uint32_t>(address.bytes.size()));
-    logPrint(0, "\n");
+    logPrint(LogStamp::Without, "\n");
 }
 
 } // namespace
@@ -84,7 +84,7 @@ bool ConduitBg::disconnect(const BleAddress& address) {
     }
     if (!findConnection(address) && !connectQueuedFor(address)) {
         logAddress("BG conduit: disconnecting address: ", address);
-        logPrint(1, "BG conduit: Zuna was not connected to this QAP\n");
+        logPrint(LogStamp::With, "BG conduit: Zuna was not connected to this QAP\n");
         emit(buildDisconnectedGob, address, static_cast<uint8_t>(DisconnectReason::Local));
         return true;
     }
@@ -94,7 +94,8 @@ bool ConduitBg::disconnect(const BleAddress& address) {
 bool ConduitBg::queueGapOp(GapOp op) {
     op.requester = requester;
     if (requester != 0 && gapOpsOf(gapOps, requester) >= maxGapOpsPerClient) {
-        logPrint(1, "BG conduit: %u GAP operations queued for this client, request refused\n",
+        logPrint(LogStamp::With,
+                 "BG conduit: %u GAP operations queued for this client, request refused\n",
                  static_cast<unsigned>(maxGapOpsPerClient));
         return false;
     }
@@ -122,7 +123,7 @@ void ConduitBg::runGapStep() {
         return; // waits for its completion
     }
     gapOps.pop_front();
-    logPrint(1, "BG conduit: aborted gap op connect\n");
+    logPrint(LogStamp::With, "BG conduit: aborted gap op connect\n");
     gapOps.push_front(GapOp(GapOpType::EndConnect));
     startGapHead();
 }
@@ -131,17 +132,17 @@ void ConduitBg::startGapHead() {
     GapOp& head = gapOps.front();
     switch (head.type) {
     case GapOpType::StartScan:
-        logPrint(1, "BG conduit: GAP op starting scan\n");
+        logPrint(LogStamp::With, "BG conduit: GAP op starting scan\n");
         sendCommand(BgMessage::CmdGapDiscover, discoverObservation);
         head.started = true;
         return;
     case GapOpType::StopScan:
-        logPrint(1, "BG conduit: GAP op stopping scan\n");
+        logPrint(LogStamp::With, "BG conduit: GAP op stopping scan\n");
         sendCommand(BgMessage::CmdGapEndProcedure);
         head.started = true;
         return;
     case GapOpType::EndConnect:
-        logPrint(1, "BG conduit: GAP op ending the abandoned connect\n");
+        logPrint(LogStamp::With, "BG conduit: GAP op ending the abandoned connect\n");
         sendCommand(BgMessage::CmdGapEndProcedure);
         head.started = true;
         return;
@@ -157,12 +158,12 @@ void ConduitBg::startGapHead() {
         logAddress("BG conduit: GAP op disconnecting address: ", head.address);
         const std::optional<int32_t> connection = findConnection(head.address);
         if (connection) {
-            logPrint(1, "BG conduit: asking dongle to disconnect\n");
+            logPrint(LogStamp::With, "BG conduit: asking dongle to disconnect\n");
             sendCommand(BgMessage::CmdConnectionDisconnect, *connection);
             head.started = true;
             return;
         }
-        logPrint(1, "BG conduit: Zuna was not connected to this QAP\n");
+        logPrint(LogStamp::With, "BG conduit: Zuna was not connected to this QAP\n");
         const BleAddress address = head.address;
         gapOps.pop_front();
         emit(buildDisconnectedGob, address, static_cast<uint8_t>(DisconnectReason::Local));
@@ -179,7 +180,7 @@ bool ConduitBg::completeGapOp(GapOpType type, const BleAddress* address) {
     if (!head.started || head.type != type || (address != nullptr && head.address != *address)) {
         return false;
     }
-    logPrint(1, "%s", gapOpCompletedText(type));
+    logPrint(LogStamp::With, "%s", gapOpCompletedText(type));
     gapOps.pop_front();
     return true;
 }

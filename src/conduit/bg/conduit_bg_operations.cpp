@@ -36,7 +36,7 @@ bool ConduitBg::findServices(const BleAddress& address) {
         return *target.answer;
     }
     if (target.session->state != SessionState::Idle) {
-        logPrint(1, "BG conduit: in findServices, session busy\n");
+        logPrint(LogStamp::With, "BG conduit: in findServices, session busy\n");
         WaitingRequest request;
         request.kind = WaitingRequest::Kind::FindServices;
         return waitForIdle(*target.session, std::move(request));
@@ -58,7 +58,7 @@ bool ConduitBg::findCharsAndDescs(const BleAddress& address, const std::vector<U
     BgSession& session = *target.session;
     if (session.state != SessionState::Idle) {
         // Unlike the other busy lines, this one names the procedure that is running.
-        logPrint(1, "BG conduit: in findCharsAndDescs, session busy (%d)\n",
+        logPrint(LogStamp::With, "BG conduit: in findCharsAndDescs, session busy (%d)\n",
                  static_cast<int>(session.state));
         WaitingRequest request;
         request.kind = WaitingRequest::Kind::FindAttributes;
@@ -86,7 +86,8 @@ bool ConduitBg::lookUpNextCharacteristic(BgSession& session, int32_t connection)
 
 void ConduitBg::characteristicFound(BgSession& session, int32_t handle) {
     if (session.pendingUuids.empty()) {
-        logPrint(1, "BG conduit: characteristic at handle %d found with no UUID pending\n", handle);
+        logPrint(LogStamp::With,
+                 "BG conduit: characteristic at handle %d found with no UUID pending\n", handle);
         return;
     }
     if (session.charIndexByHandle.contains(handle)) {
@@ -98,7 +99,8 @@ void ConduitBg::characteristicFound(BgSession& session, int32_t handle) {
         return;
     }
     if (session.charIndexByHandle.size() >= maxIndexesPerSession) {
-        logPrint(1, "BG conduit: no characteristic index left, handle %d skipped\n", handle);
+        logPrint(LogStamp::With, "BG conduit: no characteristic index left, handle %d skipped\n",
+                 handle);
         return;
     }
     const auto index = static_cast<uint8_t>(session.charIndexByHandle.size());

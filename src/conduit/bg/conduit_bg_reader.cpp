@@ -46,17 +46,17 @@ bool ConduitBg::init() {
     readerThread.claim();
     const LockGuard guard(lock);
     if (activeConduit != nullptr) {
-        logPrint(1, "BG conduit: already initialized\n");
+        logPrint(LogStamp::With, "BG conduit: already initialized\n");
         return false;
     }
-    logPrint(1, "BG conduit: initing\n");
+    logPrint(LogStamp::With, "BG conduit: initing\n");
     activeConduit = this;
     if (!openDongle()) {
         return false;
     }
     silentMs = 0;
     lastHelloMs = 0;
-    logPrint(1, "BG conduit: setting scan parameters\n");
+    logPrint(LogStamp::With, "BG conduit: setting scan parameters\n");
     sendCommand(BgMessage::CmdGapSetScanParameters, scanInterval, scanWindow, activeScanning);
     for (int cycle = 0; cycle < openingCycles && !serialPortFailed(); ++cycle) {
         readCycle(openingCycleMs);
@@ -65,30 +65,30 @@ bool ConduitBg::init() {
             return true;
         }
     }
-    logPrint(1, "BG conduit: couldn't set scan parameters\n");
+    logPrint(LogStamp::With, "BG conduit: couldn't set scan parameters\n");
     closeSerialPort();
     return failInit(ConduitState::NotReady);
 }
 
 bool ConduitBg::openDongle() {
-    logPrint(1, "BG conduit: finding serial port\n");
+    logPrint(LogStamp::With, "BG conduit: finding serial port\n");
     const std::string name = ports.find();
     if (name.empty()) {
-        logPrint(1, "BG conduit: couldn't find serial port\n");
+        logPrint(LogStamp::With, "BG conduit: couldn't find serial port\n");
         return failInit(ConduitState::Failed);
     }
     bgOutput = writePacket;
-    logPrint(1, "BG conduit: opening serial port\n");
+    logPrint(LogStamp::With, "BG conduit: opening serial port\n");
     serialPort = ports.open(name);
     if (!serialPort) {
-        logPrint(1, "BG conduit: couldn't open serial port\n");
+        logPrint(LogStamp::With, "BG conduit: couldn't open serial port\n");
         const std::string reason = ports.openFailure();
         if (!reason.empty()) {
-            logPrint(1, "BG conduit: the system's reason: %s\n", reason.c_str());
+            logPrint(LogStamp::With, "BG conduit: the system's reason: %s\n", reason.c_str());
         }
         return failInit(ConduitState::Failed);
     }
-    logPrint(1, "BG conduit: resetting\n");
+    logPrint(LogStamp::With, "BG conduit: resetting\n");
     {
         // A port that does not drain blocks this write up to its bound; the conduit is not
         // ready yet, so operations meanwhile are refused at once instead of waiting.
@@ -102,11 +102,11 @@ bool ConduitBg::openDongle() {
     closeSerialPort();
     for (int attempt = 0; attempt < reopenAttempts && !serialPort; ++attempt) {
         sleepMs(reopenWaitMs);
-        logPrint(1, "BG conduit: opening serial port\n");
+        logPrint(LogStamp::With, "BG conduit: opening serial port\n");
         serialPort = ports.open(name);
     }
     if (!serialPort) {
-        logPrint(1, "BG conduit: couldn't reopen serial port\n");
+        logPrint(LogStamp::With, "BG conduit: couldn't reopen serial port\n");
         return failInit(ConduitState::Failed);
     }
     return true;
@@ -121,12 +121,12 @@ bool ConduitBg::failInit(ConduitState failedState) {
 void ConduitBg::becomeReady() {
     setState(ConduitState::Ready);
     if (scanWanted) {
-        logPrint(1, "BG conduit: starting the scan that clients still want\n");
+        logPrint(LogStamp::With, "BG conduit: starting the scan that clients still want\n");
         gapOps.emplace_back(GapOpType::StartScan);
     }
 }
 
-int ConduitBg::readCycle(uint32_t timeoutMs) {
+ConduitBg::CycleEnd ConduitBg::readCycle(uint32_t timeoutMs) {
     ASSERT_OWNING_THREAD(readerThread);
     {
         const LockGuard guard(lock);
@@ -143,49 +143,50 @@ int ConduitBg::readCycle(uint32_t timeoutMs) {
         return givePortUp();
     }
     if (result == serialReadCancelled) {
-        return 0;
+        return CycleEnd::Handled;
     }
     if (result == serialReadEmpty) {
         return watchSilence(timeoutMs);
     }
     if (result < 0) {
-        logPrint(1, "BG conduit: reading header failed. Error code: %x\n",
+        logPrint(LogStamp::With, "BG conduit: reading header failed. Error code: %x\n",
                  static_cast<unsigned>(result));
         setState(ConduitState::Failed);
-        return 1;
+        return CycleEnd::Reopen;
     }
     return receiveMessage(header.data(), timeoutMs);
 }
 
-int ConduitBg::givePortUp() {
-    logPrint(1, "BG conduit: the serial port does not take writes, giving it up\n");
+ConduitBg::CycleEnd ConduitBg::givePortUp() {
+    logPrint(LogStamp::With, "BG conduit: the serial port does not take writes, giving it up\n");
     setState(ConduitState::Failed);
-    return 1;
+    return CycleEnd::Reopen;
 }
 
-int ConduitBg::watchSilence(uint32_t timeoutMs) {
+ConduitBg::CycleEnd ConduitBg::watchSilence(uint32_t timeoutMs) {
     silentMs += timeoutMs;
     if (silentMs > silenceLimitMs) {
-        logPrint(1, "BG conduit: seems like dongle hasn't responded for %d ms\n",
+        logPrint(LogStamp::With, "BG conduit: seems like dongle hasn't responded for %d ms\n",
                  static_cast<int>(silentMs));
         setState(ConduitState::Failed);
-        return 1;
+        return CycleEnd::Reopen;
     }
     if (silentMs - lastHelloMs > helloAfterMs) {
         sendCommand(BgMessage::CmdSystemHello);
         lastHelloMs = silentMs;
     }
-    return -1;
+    return CycleEnd::Silent;
 }
 
-int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
+ConduitBg::CycleEnd ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     const size_t length = bgPayloadLength(header);
     std::array<uint8_t, payloadCapacity> payload{};
     if (length > payload.size()) {
-        logPrint(1, "BG conduit: message of %u bytes does not fit the receive buffer\n",
+        logPrint(LogStamp::With,
+                 "BG conduit: message of %u bytes does not fit the receive buffer\n",
                  static_cast<unsigned>(length));
         setState(ConduitState::NotReady);
-        return 1;
+        return CycleEnd::Reopen;
     }
     if (length > 0) {
         int result = serialReadCancelled;
@@ -193,17 +194,17 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
             result = serialRead(static_cast<uint32_t>(length), payload.data(), timeoutMs);
         }
         if (result <= 0) {
-            logPrint(1, "BG conduit: reading data failed. Error code: %x\n",
+            logPrint(LogStamp::With, "BG conduit: reading data failed. Error code: %x\n",
                      static_cast<unsigned>(result));
             setState(ConduitState::Failed);
-            return 1;
+            return CycleEnd::Reopen;
         }
     }
     const MessageDef* def = findMessage(bgHeaderWord(header));
     if (def == nullptr) {
-        logPrint(1, "BG conduit: unknown message received\n");
+        logPrint(LogStamp::With, "BG conduit: unknown message received\n");
         setState(ConduitState::NotReady);
-        return 1;
+        return CycleEnd::Reopen;
     }
     if (payloadAccepted(*def, payload.data(), length)) {
         handlers().run(*this, *def, payload.data(), length);
@@ -211,7 +212,7 @@ int ConduitBg::receiveMessage(const uint8_t* header, uint32_t timeoutMs) {
     }
     silentMs = 0;
     lastHelloMs = 0;
-    return 0;
+    return CycleEnd::Handled;
 }
 
 bool ConduitBg::payloadAccepted(const MessageDef& def, const uint8_t* payload,
@@ -223,11 +224,12 @@ bool ConduitBg::payloadAccepted(const MessageDef& def, const uint8_t* payload,
         if (def.message == BgMessage::EvtGapScanResponse) {
             return true; // its handler cuts the data to what arrived
         }
-        logPrint(1, "BG conduit: %s dropped, its data run past the %u bytes received\n", def.name,
+        logPrint(LogStamp::With,
+                 "BG conduit: %s dropped, its data run past the %u bytes received\n", def.name,
                  static_cast<unsigned>(length));
         return false;
     case BgPayloadFit::FixedPartMissing:
-        logPrint(1, "BG conduit: %s dropped, %u bytes are less than its fixed part\n", def.name,
+        logPrint(LogStamp::With, "BG conduit: %s dropped, %u bytes are less than its fixed part\n",
                  def.name, static_cast<unsigned>(length));
         return false;
     }
@@ -259,7 +261,7 @@ void ConduitBg::runReaderLoop(const std::function<bool()>& stopRequested) {
         while (!stopRequested() && !init()) {
             sleepBeforeRetry(stopRequested);
         }
-        while (!stopRequested() && readCycle(runningCycleMs) != 1) {
+        while (!stopRequested() && readCycle(runningCycleMs) != CycleEnd::Reopen) {
         }
         close();
     }

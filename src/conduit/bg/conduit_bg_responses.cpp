@@ -22,7 +22,7 @@ bool failed(uint16_t result, const char* message) {
     if (result == 0) {
         return false;
     }
-    logPrint(1, "bluegiga error %x in %s\n", static_cast<unsigned>(result), message);
+    logPrint(LogStamp::With, "bluegiga error %x in %s\n", static_cast<unsigned>(result), message);
     return true;
 }
 
@@ -36,7 +36,7 @@ void ConduitBg::onDisconnectResponse(const uint8_t* payload, size_t length) {
     const BgConnectionDisconnectResponse response{payload, length};
     const int32_t connection = response.connection();
     if (!failed(response.result(), "ble_rsp_connection_disconnect")) {
-        logPrint(1, "in ble_rsp_connection_disconnect, successful\n");
+        logPrint(LogStamp::With, "in ble_rsp_connection_disconnect, successful\n");
         return;
     }
     // No disconnected event will follow: the started Disconnect must not hold the queue.
@@ -84,7 +84,7 @@ void ConduitBg::onWriteCommandResponse(const uint8_t* payload, size_t length) {
     const BgAttclientWriteCommandResponse response{payload, length};
     const uint16_t result = response.result();
     if (result == resultNoMemory) {
-        logPrint(1, "0x0182\n");
+        logPrint(LogStamp::With, "0x0182\n");
         sleepMs(noMemoryRetryMs);
         sendWriteHead();
         return;
@@ -140,5 +140,5 @@ void ConduitBg::onSetScanParametersResponse(const uint8_t* payload, size_t lengt
     }
     state.exchange(ConduitState::Ready);
     ready.exchange(true);
-    logPrint(1, "BG conduit: ready\n");
+    logPrint(LogStamp::With, "BG conduit: ready\n");
 }

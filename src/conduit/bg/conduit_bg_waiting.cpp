@@ -17,13 +17,14 @@
 
 bool ConduitBg::waitForIdle(BgSession& session, WaitingRequest request) {
     if (session.waiting.size() >= maxWaitingPerDevice) {
-        logPrint(1, "BG conduit: %u requests wait for this session already, request refused\n",
+        logPrint(LogStamp::With,
+                 "BG conduit: %u requests wait for this session already, request refused\n",
                  static_cast<unsigned>(maxWaitingPerDevice));
         return false;
     }
     request.requester = requester;
     session.waiting.push_back(std::move(request));
-    logPrint(1, "BG conduit: request waits for the session, %u waiting\n",
+    logPrint(LogStamp::With, "BG conduit: request waits for the session, %u waiting\n",
              static_cast<unsigned>(session.waiting.size()));
     return true;
 }
@@ -56,7 +57,7 @@ void ConduitBg::startWaiting(const BleAddress& address, const WaitingRequest& re
     }
     requester = caller;
     if (!accepted) {
-        logPrint(1, "BG conduit: waiting request refused when its turn came\n");
+        logPrint(LogStamp::With, "BG conduit: waiting request refused when its turn came\n");
     }
 }
 

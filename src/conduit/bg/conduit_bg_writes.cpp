@@ -40,11 +40,11 @@ bool ConduitBg::write(const BleAddress& address, uint8_t index, const uint8_t* d
     const int32_t handle = target.handle;
     BgSession* session = target.session;
     if (withResponse && length > maxLongWrite) {
-        logPrint(1, "BG conduit: in write, value of %u bytes too long\n", length);
+        logPrint(LogStamp::With, "BG conduit: in write, value of %u bytes too long\n", length);
         return false;
     }
     if (session->state != SessionState::Idle) {
-        logPrint(1, "BG conduit: in write, session busy\n");
+        logPrint(LogStamp::With, "BG conduit: in write, session busy\n");
         WaitingRequest request;
         request.kind = WaitingRequest::Kind::Write;
         request.index = index;

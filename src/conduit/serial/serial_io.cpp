@@ -46,20 +46,20 @@ int serialRead(uint32_t count, uint8_t* bytes, unsigned timeoutMs) {
     return static_cast<int>(count);
 }
 
-int serialWrite(uint32_t count, const uint8_t* bytes) {
+bool serialWrite(uint32_t count, const uint8_t* bytes) {
     if (count == 0) {
-        return 0;
+        return true;
     }
     if (!serialPort || writeFailed) {
-        return -1;
+        return false;
     }
     if (serialPort->write(count, bytes) == 0) {
-        return 0;
+        return true;
     }
-    logPrint(1, "writing to serial port failed\n");
+    logPrint(LogStamp::With, "writing to serial port failed\n");
     writeFailed = true;
     serialPort->cancelRead(); // the reader gives the port up without waiting for a read
-    return -1;
+    return false;
 }
 
 bool serialPortFailed() {
@@ -67,25 +67,26 @@ bool serialPortFailed() {
 }
 
 void writePacket(uint8_t length, const uint8_t* packet, uint16_t dataLength, const uint8_t* data) {
-    if (serialWrite(length, packet) == 0) {
+    if (serialWrite(length, packet)) {
         serialWrite(dataLength, data);
     }
 }
 
 void closeSerialPort() {
-    logPrint(1, "BG conduit: closing serial port\n");
+    logPrint(LogStamp::With, "BG conduit: closing serial port\n");
     keptBytes.clear();
     writeFailed = false;
     if (!serialPort) {
-        logPrint(1, "BG conduit: closing serial port failed, error: %d\n", serialPortNotOpen);
+        logPrint(LogStamp::With, "BG conduit: closing serial port failed, error: %d\n",
+                 serialPortNotOpen);
         return;
     }
     const int error = serialPort->close();
     serialPort.reset();
     if (error == 0) {
-        logPrint(1, "BG conduit: closed serial port successfully\n");
+        logPrint(LogStamp::With, "BG conduit: closed serial port successfully\n");
     } else {
-        logPrint(1, "BG conduit: closing serial port failed, error: %d\n", error);
+        logPrint(LogStamp::With, "BG conduit: closing serial port failed, error: %d\n", error);
     }
 }
 

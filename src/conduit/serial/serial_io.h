@@ -26,11 +26,11 @@ extern std::unique_ptr<SerialPort> serialPort;
 // handed out first by the next call, so a kick never knocks the stream out of step.
 int serialRead(uint32_t count, uint8_t* bytes, unsigned timeoutMs);
 
-// Writes all `count` bytes: 0, or -1 on a write error or without a port. A write that
+// Writes all `count` bytes: true, or false on a write error or without a port. A write that
 // fails (the port's own bound included: a dongle that stops draining its port) fails the
 // port: the failure is logged once, the reader is kicked, and every later write fails at
 // once without touching the port, until it is closed.
-int serialWrite(uint32_t count, const uint8_t* bytes);
+bool serialWrite(uint32_t count, const uint8_t* bytes);
 
 // True once a write has failed the open port; the reader then closes it and opens the
 // dongle again, as after an unplug.
