@@ -52,7 +52,7 @@ public:
     Bytes takeHostBytes();
 
 private:
-    static constexpr size_t bufferLimit = 64 * 1024;
+    static constexpr size_t bufferLimit = size_t{64} * 1024;
 
     std::function<void()> deviceWaker;
     mutable std::mutex mutex;

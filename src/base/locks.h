@@ -32,7 +32,8 @@ public:
             holder.store(std::this_thread::get_id());
         }
     }
-    bool try_lock() TRY_ACQUIRE(true) {
+    // The standard library's name, so that std::unique_lock and std::scoped_lock accept it.
+    bool try_lock() TRY_ACQUIRE(true) { // NOLINT(readability-identifier-naming)
         if (!mutex.try_lock()) {
             return false;
         }
