@@ -73,7 +73,7 @@ private:
 template <typename Lock> class SCOPED_CAPABILITY LockRelease {
 public:
     explicit LockRelease(Lock& lock) RELEASE(lock) : held(lock) { held.unlock(); }
-    ~LockRelease() ACQUIRE() { held.lock(); }
+    ~LockRelease() RELEASE() { held.lock(); }
     LockRelease(const LockRelease&) = delete;
     LockRelease& operator=(const LockRelease&) = delete;
 
