@@ -195,13 +195,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     serialPort = std::make_unique<InputPort>(data, size);
     bgOutput = writePacket;
     conduit.ready = true;
-    conduit.state = conduitStateReady;
+    conduit.state = ConduitState::Ready;
     liven(conduit);
 
     // Every cycle reads at least one byte, or is ended by the kick of the operation before.
     const size_t cycleLimit = 2 * size + 2;
     for (unsigned cycle = 0; cycle < cycleLimit; ++cycle) {
-        if (conduit.readCycle(1000) == 1) {
+        if (conduit.readCycle(1000) == ConduitBg::CycleEnd::Reopen) {
             break;
         }
         operate(conduit, cycle);

@@ -156,7 +156,8 @@ void exerciseEvents(const Gob& received) {
         int32_t state = 0;
         if (codeGobStatus(gob, type, state) == 0) {
             Gob out;
-            check(buildStatusGob(out, type, state) == 0);
+            check(buildStatusGob(out, static_cast<ConduitKind>(type),
+                                 static_cast<ConduitState>(state)) == 0);
             checkWrittenBack(received, out);
         }
     }
