@@ -5,14 +5,16 @@
 // Pure functions; safe on any thread.
 #pragma once
 
-#include "client/client_error.h"
 #include "gob/gob_protocol.h"
+#include "linkrelay/client_error.h"
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace linkrelay::cli {
 
 enum ExitCode : int {
     ExitSuccess = 0,
@@ -46,3 +48,5 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text);
 
 // A whole number from `low` to `high`.
 std::optional<long> parseNumber(const std::string& text, long low, long high);
+
+} // namespace linkrelay::cli

@@ -1,7 +1,7 @@
 // The conduit end-to-end fixture. See conduit_e2e_fixture.h.
 #include "conduit_e2e_fixture.h"
 
-#include "client/uuid_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <algorithm>
 #include <csignal>
@@ -10,6 +10,12 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using linkrelay::Client;
+using linkrelay::ClientError;
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
+using linkrelay::StatusEvent;
 
 namespace e2e {
 

@@ -12,6 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using linkrelay::Client;
+using linkrelay::ConnectionParameters;
+using linkrelay::ScanResultEvent;
+using linkrelay::StatusEvent;
+
 namespace e2e {
 namespace {
 

@@ -4,9 +4,9 @@
 // Plain values and pure functions; safe on any thread.
 #pragma once
 
-#include "client/advertising.h"
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "linkrelay/advertising.h"
 
 #include <array>
 #include <cstdint>
@@ -14,6 +14,16 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+namespace linkrelay {
+
+// The codec's device address and UUID types and the protocol's numbers of the conduit and
+// of disconnections, by their names in this library.
+using ::BleAddress;
+using ::ConduitKind;
+using ::ConduitState;
+using ::DisconnectReason;
+using ::UuidRecord;
 
 struct StatusEvent {
     int32_t conduitType = 0;  // a ConduitKind value
@@ -89,3 +99,5 @@ std::string disconnectReasonName(uint8_t reason);
 
 // The device address that the event is about; nothing for a status.
 std::optional<BleAddress> eventAddress(const Event& event);
+
+} // namespace linkrelay
