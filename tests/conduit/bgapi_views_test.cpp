@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <span>
 #include <vector>
@@ -17,9 +18,9 @@ Bytes bytesOf(std::span<const uint8_t> span) {
     return Bytes(span.begin(), span.end());
 }
 
-BleAddress addressOf(const Bytes& bytes) {
-    BleAddress address;
-    std::copy(bytes.begin(), bytes.end(), address.bytes.begin());
+std::array<uint8_t, 6> addressOf(const Bytes& bytes) {
+    std::array<uint8_t, 6> address{};
+    std::copy(bytes.begin(), bytes.end(), address.begin());
     return address;
 }
 

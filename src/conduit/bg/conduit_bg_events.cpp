@@ -62,7 +62,7 @@ void ConduitBg::onConnectionStatus(const uint8_t* payload, size_t length) {
     const BgConnectionStatusEvent event{payload, length};
     const int32_t connection = event.connection();
     const uint8_t flags = event.flags();
-    const BleAddress address = event.address();
+    const BleAddress address{event.address()};
     logPrint(LogStamp::With, "ble_evt_connection_status, flags: %x\n",
              static_cast<unsigned>(flags));
     if ((flags & connectionCompleted) == 0) {
@@ -238,7 +238,7 @@ void ConduitBg::onAttributeValue(const uint8_t* payload, size_t length) {
 
 void ConduitBg::onScanResponse(const uint8_t* payload, size_t length) {
     const BgGapScanResponseEvent event{payload, length};
-    const BleAddress sender = event.sender();
+    const BleAddress sender{event.sender()};
     addressTypes.seen(sender, event.addressType());
     // Data longer than what arrived is cut to what arrived (by the view).
     const std::span<const uint8_t> data = event.data();

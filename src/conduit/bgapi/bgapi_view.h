@@ -11,9 +11,8 @@
 // Threads: a view borrows the payload; it lives within the handler's call.
 #pragma once
 
-#include "gob/ble_types.h"
-
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,10 +33,10 @@ protected:
     }
     int32_t fieldI32(size_t offset) const { return static_cast<int32_t>(fieldU32(offset)); }
     // The 6 bytes in the order the dongle sends them.
-    BleAddress fieldAddress(size_t offset) const {
-        BleAddress address;
-        for (size_t i = 0; i < address.bytes.size(); ++i) {
-            address.bytes[i] = fieldU8(offset + i);
+    std::array<uint8_t, 6> fieldAddress(size_t offset) const {
+        std::array<uint8_t, 6> address{};
+        for (size_t i = 0; i < address.size(); ++i) {
+            address[i] = fieldU8(offset + i);
         }
         return address;
     }

@@ -43,7 +43,7 @@ ACCESSORS = {
     "int16": ("int16_t", "fieldI16"),
     "uint32": ("uint32_t", "fieldU32"),
     "int32": ("int32_t", "fieldI32"),
-    "bd_addr": ("BleAddress", "fieldAddress"),
+    "bd_addr": ("std::array<uint8_t, 6>", "fieldAddress"),
     "uint8array": ("std::span<const uint8_t>", "fieldArray"),
     "string": ("std::span<const uint8_t>", "fieldArray"),
     "uint16array": ("std::span<const uint8_t>", "fieldArray"),
