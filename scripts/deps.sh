@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, when any is missing.
-# Usage: scripts/deps.sh [base] [fuzz] [windows] [bench] [python] [package]   (default: base)
+# Usage: scripts/deps.sh [base] [fuzz] [windows] [bench] [python] [package] [lint]   (default: base)
 set -euo pipefail
 
 declare -A groups=(
@@ -9,6 +9,7 @@ declare -A groups=(
     [windows]="g++-mingw-w64-x86-64-posix wine64 wine googletest"
     [bench]="libbenchmark-dev linux-perf"
     [package]="dpkg-dev file lintian nsis"
+    [lint]="clang-format clang-tidy"
     [python]="python3 python3-pytest python3-pytest-asyncio python3-bleak python3-setuptools python3-pip"
 )
 

@@ -22,7 +22,7 @@ public:
 
     // Binds and listens (replacing a stale socket file); false with a message in `error`.
     bool open(std::string& error);
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return socketPath; }
 
     // Appends the listening socket and every client to `fds`.
     void pollFds(std::vector<pollfd>& fds) const;
@@ -39,9 +39,9 @@ private:
 
     void readClient(Client& client, const std::function<std::string(std::string_view)>& run);
 
-    std::string path_;
-    int listen_ = -1;
-    std::vector<Client> clients_;
+    std::string socketPath;
+    int listener = -1;
+    std::vector<Client> clients;
 };
 
 } // namespace sim

@@ -27,40 +27,40 @@ void writeAll(int fd, const std::string& text) {
 
 } // namespace
 
-ControlSocket::ControlSocket(std::string path) : path_(std::move(path)) {}
+ControlSocket::ControlSocket(std::string path) : socketPath(std::move(path)) {}
 
 ControlSocket::~ControlSocket() {
-    for (const auto& client : clients_) {
+    for (const auto& client : clients) {
         ::close(client.fd);
     }
-    if (listen_ >= 0) {
-        ::close(listen_);
-        ::unlink(path_.c_str());
+    if (listener >= 0) {
+        ::close(listener);
+        ::unlink(socketPath.c_str());
     }
 }
 
 bool ControlSocket::open(std::string& error) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path_.size() >= sizeof address.sun_path) {
-        error = path_ + ": path too long for a socket";
+    if (socketPath.size() >= sizeof address.sun_path) {
+        error = socketPath + ": path too long for a socket";
         return false;
     }
-    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-    listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::unlink(path_.c_str());
-    if (listen_ < 0 ||
-        ::bind(listen_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listen_, 4) != 0) {
-        error = path_ + ": " + std::strerror(errno);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::unlink(socketPath.c_str());
+    if (listener < 0 ||
+        ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 4) != 0) {
+        error = socketPath + ": " + std::strerror(errno);
         return false;
     }
     return true;
 }
 
 void ControlSocket::pollFds(std::vector<pollfd>& fds) const {
-    fds.push_back({listen_, POLLIN, 0});
-    for (const auto& client : clients_) {
+    fds.push_back({listener, POLLIN, 0});
+    for (const auto& client : clients) {
         fds.push_back({client.fd, POLLIN, 0});
     }
 }
@@ -71,20 +71,20 @@ void ControlSocket::handle(const std::vector<pollfd>& fds,
         if (entry.revents == 0) {
             continue;
         }
-        if (entry.fd == listen_) {
-            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (entry.fd == listener) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
-                clients_.push_back({fd, {}});
+                clients.push_back({fd, {}});
             }
             continue;
         }
-        for (auto& client : clients_) {
+        for (auto& client : clients) {
             if (client.fd == entry.fd) {
                 readClient(client, run);
             }
         }
     }
-    std::erase_if(clients_, [](const Client& client) { return client.fd < 0; });
+    std::erase_if(clients, [](const Client& client) { return client.fd < 0; });
 }
 
 void ControlSocket::readClient(Client& client,

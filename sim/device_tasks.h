@@ -2,8 +2,8 @@
 // tasks, or call() one and wait for its result; the owning thread takes them all and
 // runs them with the device and the current simulated time.
 //
-// Threads: post, call and take may be called from any thread; mutex_ guards tasks_.
-// The wake function runs after mutex_ is released.
+// Threads: post, call and take may be called from any thread; mutex guards taskQueue.
+// The wake function runs after mutex is released.
 #pragma once
 
 #include "sim/sim_device.h"
@@ -21,20 +21,20 @@ class DeviceTasks {
 public:
     using Task = std::function<void(SimDevice&, SimTime)>;
 
-    explicit DeviceTasks(std::function<void()> wake) : wake_(std::move(wake)) {}
+    explicit DeviceTasks(std::function<void()> wake) : waker(std::move(wake)) {}
 
     void post(Task task) {
         {
-            const std::lock_guard lock(mutex_);
-            tasks_.push_back(std::move(task));
+            const std::lock_guard lock(mutex);
+            taskQueue.push_back(std::move(task));
         }
-        wake_();
+        waker();
     }
 
     std::deque<Task> take() {
-        const std::lock_guard lock(mutex_);
+        const std::lock_guard lock(mutex);
         std::deque<Task> out;
-        out.swap(tasks_);
+        out.swap(taskQueue);
         return out;
     }
 
@@ -56,9 +56,9 @@ public:
     }
 
 private:
-    std::function<void()> wake_;
-    std::mutex mutex_;
-    std::deque<Task> tasks_;
+    std::function<void()> waker;
+    std::mutex mutex;
+    std::deque<Task> taskQueue;
 };
 
 } // namespace sim

@@ -21,39 +21,39 @@ bool Attribute::writable(bool acknowledged) const {
 GattDatabase::GattDatabase(const std::vector<ServiceSpec>& services) {
     uint16_t handle = 1;
     for (const auto& service : services) {
-        const size_t serviceAt = attributes_.size();
-        attributes_.push_back({handle++, Uuid::from16(attType::primaryService),
-                               AttributeRole::Service, service.uuid.wire(), 0, nullptr, 0});
+        const size_t serviceAt = entries.size();
+        entries.push_back({handle++, Uuid::from16(attType::primaryService), AttributeRole::Service,
+                           service.uuid.wire(), 0, nullptr, 0});
         for (const auto& characteristic : service.characteristics) {
             const uint16_t valueHandle = static_cast<uint16_t>(handle + 1);
             Bytes declaration{characteristic.properties, static_cast<uint8_t>(valueHandle & 0xFF),
                               static_cast<uint8_t>(valueHandle >> 8)};
             const Bytes uuid = characteristic.uuid.wire();
             declaration.insert(declaration.end(), uuid.begin(), uuid.end());
-            attributes_.push_back({handle++, Uuid::from16(attType::characteristic),
-                                   AttributeRole::Declaration, declaration, 0, &characteristic,
-                                   valueHandle});
-            attributes_.push_back({handle++, characteristic.uuid, AttributeRole::Value,
-                                   characteristic.value, 0, &characteristic, valueHandle});
+            entries.push_back({handle++, Uuid::from16(attType::characteristic),
+                               AttributeRole::Declaration, declaration, 0, &characteristic,
+                               valueHandle});
+            entries.push_back({handle++, characteristic.uuid, AttributeRole::Value,
+                               characteristic.value, 0, &characteristic, valueHandle});
             if ((characteristic.properties & (property::notify | property::indicate)) != 0) {
-                attributes_.push_back({handle++,
-                                       Uuid::from16(attType::clientConfiguration),
-                                       AttributeRole::ClientConfiguration,
-                                       {0x00, 0x00},
-                                       0,
-                                       &characteristic,
-                                       valueHandle});
+                entries.push_back({handle++,
+                                   Uuid::from16(attType::clientConfiguration),
+                                   AttributeRole::ClientConfiguration,
+                                   {0x00, 0x00},
+                                   0,
+                                   &characteristic,
+                                   valueHandle});
             }
         }
-        attributes_[serviceAt].groupEnd = static_cast<uint16_t>(handle - 1);
+        entries[serviceAt].groupEnd = static_cast<uint16_t>(handle - 1);
     }
 }
 
 Attribute* GattDatabase::find(uint16_t handle) {
-    if (handle == 0 || handle > attributes_.size()) {
+    if (handle == 0 || handle > entries.size()) {
         return nullptr;
     }
-    return &attributes_[handle - 1];
+    return &entries[handle - 1];
 }
 
 Attribute* GattDatabase::configurationOf(uint16_t valueHandle) {
@@ -66,7 +66,7 @@ Attribute* GattDatabase::configurationOf(uint16_t valueHandle) {
 }
 
 void GattDatabase::clearConfigurations() {
-    for (auto& attribute : attributes_) {
+    for (auto& attribute : entries) {
         if (attribute.role == AttributeRole::ClientConfiguration) {
             attribute.value = {0x00, 0x00};
         }

@@ -43,14 +43,14 @@ public:
     explicit GattDatabase(const std::vector<ServiceSpec>& services);
 
     Attribute* find(uint16_t handle);
-    std::vector<Attribute>& attributes() { return attributes_; }
+    std::vector<Attribute>& attributes() { return entries; }
     // The configuration descriptor of a value handle, or null.
     Attribute* configurationOf(uint16_t valueHandle);
     // Clears every client configuration (a link ended; nothing is bonded).
     void clearConfigurations();
 
 private:
-    std::vector<Attribute> attributes_;
+    std::vector<Attribute> entries;
 };
 
 } // namespace sim

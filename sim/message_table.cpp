@@ -122,12 +122,12 @@ MessageTable::MessageTable(std::string_view tsv) {
             header = false;
             continue;
         }
-        rows_.push_back(parseRow(line));
+        messageRows.push_back(parseRow(line));
     }
 }
 
 const MessageRow* MessageTable::find(MessageKind kind, uint8_t classId, uint8_t id) const {
-    for (const auto& row : rows_) {
+    for (const auto& row : messageRows) {
         if (row.kind == kind && row.classId == classId && row.id == id) {
             return &row;
         }
@@ -136,7 +136,7 @@ const MessageRow* MessageTable::find(MessageKind kind, uint8_t classId, uint8_t 
 }
 
 const MessageRow& MessageTable::byName(MessageKind kind, std::string_view name) const {
-    for (const auto& row : rows_) {
+    for (const auto& row : messageRows) {
         if (row.kind == kind && row.name == name) {
             return row;
         }

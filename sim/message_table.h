@@ -52,13 +52,13 @@ class MessageTable {
 public:
     explicit MessageTable(std::string_view tsv);
 
-    const std::vector<MessageRow>& rows() const { return rows_; }
+    const std::vector<MessageRow>& rows() const { return messageRows; }
     const MessageRow* find(MessageKind kind, uint8_t classId, uint8_t id) const;
     // The row of `kind` named `name` (without the kind, e.g. "gap_discover").
     const MessageRow& byName(MessageKind kind, std::string_view name) const;
 
 private:
-    std::vector<MessageRow> rows_;
+    std::vector<MessageRow> messageRows;
 };
 
 // The table of the dongle, parsed from the embedded messages.tsv.

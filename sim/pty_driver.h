@@ -10,7 +10,7 @@
 // Threads: start() runs on the owner's thread before the driver's thread exists; after
 // that only the driver's thread touches the device and the pty, waiting in poll() on
 // the pty master and an eventfd that wake() signals. Other threads reach the device
-// through call() and control(), never from the driver's own thread. stop_ is atomic.
+// through call() and control(), never from the driver's own thread. stopRequested is atomic.
 #pragma once
 
 #include "sim/device_tasks.h"
@@ -36,10 +36,10 @@ public:
     // the thread. False, with a message in `error`, when the pty cannot be made.
     bool start(std::string& error);
 
-    const std::string& linkPath() const { return pty_.linkPath(); }
+    const std::string& linkPath() const { return ptyPair.linkPath(); }
 
     // Runs work(device, now) on the driver's thread and returns its result.
-    template <typename Work> auto call(Work work) { return tasks_.call(std::move(work)); }
+    template <typename Work> auto call(Work work) { return taskQueue.call(std::move(work)); }
 
     // Runs one control command (sim_control.h) and returns its reply.
     std::string control(std::string_view line);
@@ -56,15 +56,15 @@ private:
     int pollTimeout() const;
     SimTime elapsed() const;
 
-    const std::chrono::steady_clock::time_point start_;
-    SimPty pty_;
-    Bytes outgoing;           // sent by the device, not yet taken by the pty
-    std::string attachError_; // why the last attach failed
-    int wakeFd_ = -1;
-    std::atomic<bool> stop_{false};
-    DeviceTasks tasks_;
-    SimDevice device_;
-    std::thread thread_;
+    const std::chrono::steady_clock::time_point startTime;
+    SimPty ptyPair;
+    Bytes outgoing;          // sent by the device, not yet taken by the pty
+    std::string attachError; // why the last attach failed
+    int wakeFd = -1;
+    std::atomic<bool> stopRequested{false};
+    DeviceTasks taskQueue;
+    SimDevice simDevice;
+    std::thread workerThread;
 };
 
 } // namespace sim

@@ -12,30 +12,30 @@ namespace sim {
 
 PtyDriver::PtyDriver(SimConfig config, std::vector<PeripheralSpec> peripherals,
                      std::string linkPath)
-    : start_(std::chrono::steady_clock::now()), pty_(std::move(linkPath)),
-      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), tasks_([this] { wake(); }),
-      device_(config, std::move(peripherals), *this) {}
+    : startTime(std::chrono::steady_clock::now()), ptyPair(std::move(linkPath)),
+      wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), taskQueue([this] { wake(); }),
+      simDevice(config, std::move(peripherals), *this) {}
 
 PtyDriver::~PtyDriver() {
-    stop_ = true;
+    stopRequested = true;
     wake();
-    if (thread_.joinable()) {
-        thread_.join();
+    if (workerThread.joinable()) {
+        workerThread.join();
     }
-    ::close(wakeFd_);
+    ::close(wakeFd);
 }
 
 bool PtyDriver::start(std::string& error) {
-    if (wakeFd_ < 0) {
+    if (wakeFd < 0) {
         error = "eventfd failed";
         return false;
     }
-    device_.start(elapsed());
-    if (!pty_.attached()) {
-        error = attachError_;
+    simDevice.start(elapsed());
+    if (!ptyPair.attached()) {
+        error = attachError;
         return false;
     }
-    thread_ = std::thread([this] { run(); });
+    workerThread = std::thread([this] { run(); });
     return true;
 }
 
@@ -46,12 +46,12 @@ std::string PtyDriver::control(std::string_view line) {
 }
 
 std::string PtyDriver::slavePath() {
-    return call([this](SimDevice&, SimTime) { return pty_.slavePath(); });
+    return call([this](SimDevice&, SimTime) { return ptyPair.slavePath(); });
 }
 
 bool PtyDriver::toHost(std::span<const uint8_t> bytes) {
     constexpr size_t outgoingLimit = 64 * 1024;
-    if (!pty_.attached()) {
+    if (!ptyPair.attached()) {
         return true; // off the bus: nobody to send to
     }
     if (outgoing.size() + bytes.size() > outgoingLimit) {
@@ -63,7 +63,7 @@ bool PtyDriver::toHost(std::span<const uint8_t> bytes) {
 }
 
 void PtyDriver::flush() {
-    const size_t written = pty_.write(outgoing);
+    const size_t written = ptyPair.write(outgoing);
     outgoing.erase(outgoing.begin(), outgoing.begin() + static_cast<std::ptrdiff_t>(written));
 }
 
@@ -74,25 +74,25 @@ bool PtyDriver::hostOpen() const {
 void PtyDriver::setPresent(bool present) {
     outgoing.clear();
     if (!present) {
-        pty_.detach();
+        ptyPair.detach();
         return;
     }
-    if (!pty_.attach(attachError_)) {
-        std::fprintf(stderr, "linkrelay-sim: %s\n", attachError_.c_str());
+    if (!ptyPair.attach(attachError)) {
+        std::fprintf(stderr, "linkrelay-sim: %s\n", attachError.c_str());
     }
 }
 
 void PtyDriver::wake() {
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
 }
 
 SimTime PtyDriver::elapsed() const {
-    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start_);
+    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - startTime);
 }
 
 int PtyDriver::pollTimeout() const {
-    const auto due = device_.nextDue();
+    const auto due = simDevice.nextDue();
     if (!due) {
         return -1;
     }
@@ -102,32 +102,32 @@ int PtyDriver::pollTimeout() const {
 
 void PtyDriver::run() {
     Bytes buffer(4096);
-    while (!stop_) {
+    while (!stopRequested) {
         // Wedged: the host's bytes are left unread, so its writes back up.
-        const short readEvents = device_.wedged() ? 0 : POLLIN;
+        const short readEvents = simDevice.wedged() ? 0 : POLLIN;
         const short masterEvents = outgoing.empty() ? readEvents : readEvents | POLLOUT;
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pty_.masterFd(), masterEvents, 0}};
-        const nfds_t count = pty_.attached() ? 2 : 1;
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {ptyPair.masterFd(), masterEvents, 0}};
+        const nfds_t count = ptyPair.attached() ? 2 : 1;
         ::poll(fds, count, pollTimeout());
-        if (stop_) {
+        if (stopRequested) {
             return;
         }
         uint64_t wakes = 0;
-        [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &wakes, sizeof wakes);
+        [[maybe_unused]] const ssize_t drained = ::read(wakeFd, &wakes, sizeof wakes);
         const SimTime now = elapsed();
         if (count == 2 && (fds[1].revents & POLLOUT) != 0) {
             flush();
         }
         if (count == 2 && (fds[1].revents & POLLIN) != 0) {
-            const long got = pty_.read(buffer.data(), buffer.size());
+            const long got = ptyPair.read(buffer.data(), buffer.size());
             if (got > 0) {
-                device_.receive(std::span(buffer.data(), static_cast<size_t>(got)), now);
+                simDevice.receive(std::span(buffer.data(), static_cast<size_t>(got)), now);
             }
         }
-        for (auto& task : tasks_.take()) {
-            task(device_, now);
+        for (auto& task : taskQueue.take()) {
+            task(simDevice, now);
         }
-        device_.advance(now);
+        simDevice.advance(now);
     }
 }
 

@@ -16,9 +16,9 @@ bool later(const auto& a, const auto& b) {
 } // namespace
 
 SimDevice::SimDevice(SimConfig config, std::vector<PeripheralSpec> peripherals, SimLink& link)
-    : config_(config), link_(link), random_(config.seed) {
-    config_.maxConnections = std::clamp(config_.maxConnections, 1, 8);
-    connections_.resize(static_cast<size_t>(config_.maxConnections));
+    : settings(config), hostLink(link), randomEngine(config.seed) {
+    settings.maxConnections = std::clamp(settings.maxConnections, 1, 8);
+    connectionSlots.resize(static_cast<size_t>(settings.maxConnections));
     for (auto& profile : peripherals) {
         addPeripheral(std::move(profile));
     }
@@ -27,18 +27,18 @@ SimDevice::SimDevice(SimConfig config, std::vector<PeripheralSpec> peripherals, 
 SimDevice::~SimDevice() = default;
 
 void SimDevice::addPeripheral(PeripheralSpec profile) {
-    peripherals_.push_back(std::make_unique<VirtualPeripheral>(std::move(profile)));
+    virtualPeripherals.push_back(std::make_unique<VirtualPeripheral>(std::move(profile)));
 }
 
 void SimDevice::schedule(SimTime at, std::function<void(SimTime)> action) {
-    timers_.push_back({at, timerSeq_++, std::move(action)});
-    std::push_heap(timers_.begin(), timers_.end(),
+    timers.push_back({at, timerSeq++, std::move(action)});
+    std::push_heap(timers.begin(), timers.end(),
                    [](const Timer& a, const Timer& b) { return later(a, b); });
 }
 
 void SimDevice::scheduleInBoot(SimTime at, std::function<void(SimTime)> action) {
-    schedule(at, [this, epoch = bootEpoch_, action = std::move(action)](SimTime now) {
-        if (epoch == bootEpoch_) {
+    schedule(at, [this, epoch = bootEpoch, action = std::move(action)](SimTime now) {
+        if (epoch == bootEpoch) {
             action(now);
         }
     });
@@ -46,19 +46,19 @@ void SimDevice::scheduleInBoot(SimTime at, std::function<void(SimTime)> action) 
 
 void SimDevice::advance(SimTime now) {
     const auto order = [](const Timer& a, const Timer& b) { return later(a, b); };
-    while (!timers_.empty() && timers_.front().at <= now) {
-        std::pop_heap(timers_.begin(), timers_.end(), order);
-        Timer timer = std::move(timers_.back());
-        timers_.pop_back();
+    while (!timers.empty() && timers.front().at <= now) {
+        std::pop_heap(timers.begin(), timers.end(), order);
+        Timer timer = std::move(timers.back());
+        timers.pop_back();
         timer.action(timer.at);
     }
 }
 
 std::optional<SimTime> SimDevice::nextDue() const {
-    if (timers_.empty()) {
+    if (timers.empty()) {
         return std::nullopt;
     }
-    return timers_.front().at;
+    return timers.front().at;
 }
 
 void SimDevice::start(SimTime now) {
@@ -67,7 +67,7 @@ void SimDevice::start(SimTime now) {
 
 void SimDevice::receive(std::span<const uint8_t> bytes, SimTime now) {
     advance(now);
-    if (!present_) {
+    if (!isPresent) {
         return;
     }
     parser.push(bytes, now);
@@ -89,11 +89,11 @@ void SimDevice::handleIntake(const Intake& intake, SimTime now) {
     const MessageRow* row = intake.rejection != 0
                                 ? nullptr
                                 : messageTable().find(MessageKind::Command, packet[2], packet[3]);
-    record_.push_back({now, packet, row != nullptr ? row->name : std::string()});
-    if (config_.recordLimit != 0 && record_.size() > config_.recordLimit) {
-        record_.pop_front();
+    recorded.push_back({now, packet, row != nullptr ? row->name : std::string()});
+    if (settings.recordLimit != 0 && recorded.size() > settings.recordLimit) {
+        recorded.pop_front();
     }
-    if (silent_) {
+    if (isSilent) {
         return;
     }
     auto process = [this, packet, rejection = intake.rejection](SimTime at) {
@@ -110,10 +110,10 @@ void SimDevice::handleIntake(const Intake& intake, SimTime now) {
                                                                         : result::invalidParameter;
         emit("system_protocol_error", {number(reason)});
     };
-    if (responseDelayMs_ == 0) {
+    if (responseDelayMs == 0) {
         process(now);
     } else {
-        scheduleInBoot(now + SimTime(responseDelayMs_), process);
+        scheduleInBoot(now + SimTime(responseDelayMs), process);
     }
 }
 
@@ -163,7 +163,7 @@ void SimDevice::dispatch(const Message& message, SimTime now) {
 
 void SimDevice::send(MessageKind kind, const char* name, const std::vector<Value>& values) {
     const Bytes packet = encodePacket(messageTable().byName(kind, name), values);
-    if (present_ && !silent_ && !link_.toHost(packet)) {
+    if (isPresent && !isSilent && !hostLink.toHost(packet)) {
         ++framesDropped;
     }
 }
@@ -177,33 +177,33 @@ void SimDevice::emit(const char* name, const std::vector<Value>& values) {
 }
 
 void SimDevice::powerDown() {
-    ++bootEpoch_;
-    discovering_ = false;
-    activeScan_ = false;
-    pending_.reset();
-    for (auto& connection : connections_) {
+    ++bootEpoch;
+    discoveryRunning = false;
+    activeScan = false;
+    pendingConnect.reset();
+    for (auto& connection : connectionSlots) {
         connection.reset();
     }
-    for (auto& peripheral : peripherals_) {
+    for (auto& peripheral : virtualPeripherals) {
         peripheral->connection = -1;
         peripheral->gatt.clearConfigurations();
     }
     parser.clear();
-    if (present_) {
-        present_ = false;
-        link_.setPresent(false);
+    if (isPresent) {
+        isPresent = false;
+        hostLink.setPresent(false);
     }
 }
 
 void SimDevice::attach(SimTime /*now*/) {
-    if (present_) {
+    if (isPresent) {
         return;
     }
-    present_ = true;
-    link_.setPresent(true);
+    isPresent = true;
+    hostLink.setPresent(true);
     // The boot goes out as the module comes back: only a host that has the port open
     // at this moment hears it.
-    if (link_.hostOpen()) {
+    if (hostLink.hostOpen()) {
         emit("system_boot",
              {number(1), number(3), number(2), number(122), number(3), number(1), number(1)});
     }
@@ -218,37 +218,37 @@ void SimDevice::replug(SimTime now) {
 }
 
 void SimDevice::setSilent(bool silent) {
-    silent_ = silent;
+    isSilent = silent;
 }
 
 void SimDevice::setResponseDelay(uint32_t milliseconds) {
-    responseDelayMs_ = milliseconds;
+    responseDelayMs = milliseconds;
 }
 
 void SimDevice::sendRaw(const Bytes& bytes) {
-    if (present_) {
-        link_.toHost(bytes);
+    if (isPresent) {
+        hostLink.toHost(bytes);
     }
 }
 
 Bytes SimDevice::garbage(size_t count) {
     Bytes out(count);
     for (auto& byte : out) {
-        byte = static_cast<uint8_t>(random_() & 0xFF);
+        byte = static_cast<uint8_t>(randomEngine() & 0xFF);
     }
     return out;
 }
 
 void SimDevice::failWriteCommands(int count) {
-    failingWrites_ = std::max(count, 0);
+    failingWrites = std::max(count, 0);
 }
 
 void SimDevice::stallConnects(int count) {
-    stalledConnects_ = std::max(count, 0);
+    stalledConnects = std::max(count, 0);
 }
 
 int8_t SimDevice::varied(int8_t rssi) {
-    const int offset = static_cast<int>(random_() % 9) - 4;
+    const int offset = static_cast<int>(randomEngine() % 9) - 4;
     return static_cast<int8_t>(std::clamp(rssi + offset, -127, 20));
 }
 

@@ -124,7 +124,7 @@ public:
     void replug(SimTime now);
     void setSilent(bool silent);
     // Stops / resumes reading the port: what the host writes backs up behind it.
-    void setWedged(bool wedged) { wedged_ = wedged; }
+    void setWedged(bool wedged) { isWedged = wedged; }
     void setResponseDelay(uint32_t milliseconds);
     void sendRaw(const Bytes& bytes);
     Bytes garbage(size_t count);
@@ -139,21 +139,21 @@ public:
     void addPeripheral(PeripheralSpec profile);
 
     // Inspection.
-    const std::deque<RecordedCommand>& record() const { return record_; }
-    void clearRecord() { record_.clear(); }
-    bool present() const { return present_; }
-    bool silent() const { return silent_; }
-    bool wedged() const { return wedged_; }
-    bool discovering() const { return discovering_; }
+    const std::deque<RecordedCommand>& record() const { return recorded; }
+    void clearRecord() { recorded.clear(); }
+    bool present() const { return isPresent; }
+    bool silent() const { return isSilent; }
+    bool wedged() const { return isWedged; }
+    bool discovering() const { return discoveryRunning; }
     std::vector<ConnectionInfo> connections() const;
     // Frames dropped whole because the host did not read and the port had no room.
     uint64_t droppedFrames() const { return framesDropped; }
     // The stored bonds' peer addresses, by bond index.
     const std::vector<Address>& bonds() const { return bondStore; }
     const std::vector<std::unique_ptr<VirtualPeripheral>>& peripherals() const {
-        return peripherals_;
+        return virtualPeripherals;
     }
-    const SimConfig& config() const { return config_; }
+    const SimConfig& config() const { return settings; }
 
 private:
     struct Timer;
@@ -262,27 +262,27 @@ private:
     void systemGetCounters(const Message& message, SimTime now);
     void unsupported(const Message& message, SimTime now);
 
-    SimConfig config_;
-    SimLink& link_;
-    std::vector<std::unique_ptr<VirtualPeripheral>> peripherals_;
-    std::vector<Timer> timers_; // a heap ordered by time, then by order of scheduling
-    uint64_t timerSeq_ = 0;
+    SimConfig settings;
+    SimLink& hostLink;
+    std::vector<std::unique_ptr<VirtualPeripheral>> virtualPeripherals;
+    std::vector<Timer> timers; // a heap ordered by time, then by order of scheduling
+    uint64_t timerSeq = 0;
     CommandParser parser;
-    std::deque<RecordedCommand> record_; // at most config_.recordLimit, oldest first
-    std::minstd_rand random_;
+    std::deque<RecordedCommand> recorded; // at most settings.recordLimit, oldest first
+    std::minstd_rand randomEngine;
 
-    bool present_ = false;
-    uint64_t bootEpoch_ = 0; // advanced by every power-down; stale timers do nothing
-    bool silent_ = false;
-    bool wedged_ = false;
-    uint32_t responseDelayMs_ = 0;
-    int failingWrites_ = 0;
-    int stalledConnects_ = 0;
+    bool isPresent = false;
+    uint64_t bootEpoch = 0; // advanced by every power-down; stale timers do nothing
+    bool isSilent = false;
+    bool isWedged = false;
+    uint32_t responseDelayMs = 0;
+    int failingWrites = 0;
+    int stalledConnects = 0;
 
-    bool discovering_ = false;
-    uint8_t discoverMode_ = 0;
-    uint64_t discoveryEpoch_ = 0;
-    bool activeScan_ = false;
+    bool discoveryRunning = false;
+    uint8_t discoverMode = 0;
+    uint64_t discoveryEpoch = 0;
+    bool activeScan = false;
     // Scan parameters in 0.625 ms units, as the module has them before any
     // gap_set_scan_parameters; windows count from the start of the discovery.
     uint16_t scanInterval = 75;
@@ -292,9 +292,9 @@ private:
     std::set<std::pair<Address, int>> reported; // this discovery's reports, when filtered
     std::vector<Address> bondStore;             // kept across resets, as in flash
     uint64_t framesDropped = 0;
-    std::optional<PendingConnect> pending_;
-    std::vector<std::unique_ptr<Connection>> connections_; // by handle, null when free
-    uint64_t nextLinkId_ = 1;
+    std::optional<PendingConnect> pendingConnect;
+    std::vector<std::unique_ptr<Connection>> connectionSlots; // by handle, null when free
+    uint64_t nextLinkId = 1;
 };
 
 } // namespace sim

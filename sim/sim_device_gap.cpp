@@ -44,7 +44,7 @@ bool validConnectParameters(int64_t intervalMin, int64_t intervalMax, int64_t ti
 } // namespace
 
 VirtualPeripheral* SimDevice::peripheralAt(const Address& address) {
-    for (auto& peripheral : peripherals_) {
+    for (auto& peripheral : virtualPeripherals) {
         if (peripheral->profile.address == address) {
             return peripheral.get();
         }
@@ -54,15 +54,15 @@ VirtualPeripheral* SimDevice::peripheralAt(const Address& address) {
 
 int SimDevice::activeConnections() const {
     int count = 0;
-    for (const auto& connection : connections_) {
+    for (const auto& connection : connectionSlots) {
         count += connection != nullptr ? 1 : 0;
     }
     return count;
 }
 
 int SimDevice::freeHandle() const {
-    for (size_t handle = 0; handle < connections_.size(); ++handle) {
-        if (connections_[handle] == nullptr) {
+    for (size_t handle = 0; handle < connectionSlots.size(); ++handle) {
+        if (connectionSlots[handle] == nullptr) {
             return static_cast<int>(handle);
         }
     }
@@ -71,7 +71,7 @@ int SimDevice::freeHandle() const {
 
 std::vector<ConnectionInfo> SimDevice::connections() const {
     std::vector<ConnectionInfo> out;
-    for (const auto& connection : connections_) {
+    for (const auto& connection : connectionSlots) {
         if (connection != nullptr) {
             out.push_back({connection->handle, connection->peripheral->profile.address,
                            connection->interval, connection->timeout, connection->latency,
@@ -88,7 +88,7 @@ void SimDevice::gapSetScanParameters(const Message& message, SimTime /*now*/) {
         respond("gap_set_scan_parameters", {number(result::invalidParameter)});
         return;
     }
-    activeScan_ = message.number("active") != 0;
+    activeScan = message.number("active") != 0;
     scanInterval = static_cast<uint16_t>(interval);
     scanWindow = static_cast<uint16_t>(window);
     respond("gap_set_scan_parameters", {number(result::ok)});
@@ -132,20 +132,20 @@ void SimDevice::gapDiscover(const Message& message, SimTime now) {
         respond("gap_discover", {number(result::invalidParameter)});
         return;
     }
-    if (discovering_ || pending_) {
+    if (discoveryRunning || pendingConnect) {
         respond("gap_discover", {number(result::wrongState)});
         return;
     }
     respond("gap_discover", {number(result::ok)});
-    discovering_ = true;
-    discoverMode_ = static_cast<uint8_t>(mode);
+    discoveryRunning = true;
+    discoverMode = static_cast<uint8_t>(mode);
     discoveryStart = now;
     reported.clear();
-    ++discoveryEpoch_;
-    for (auto& peripheral : peripherals_) {
+    ++discoveryEpoch;
+    for (auto& peripheral : virtualPeripherals) {
         // Each peripheral is met at a random phase of its interval.
         scheduleAdvertising(*peripheral,
-                            now + SimTime(random_() % advertisingInterval(*peripheral)));
+                            now + SimTime(randomEngine() % advertisingInterval(*peripheral)));
     }
 }
 
@@ -154,20 +154,21 @@ uint32_t SimDevice::advertisingInterval(const VirtualPeripheral& peripheral) {
 }
 
 void SimDevice::scheduleAdvertising(VirtualPeripheral& peripheral, SimTime at) {
-    scheduleInBoot(at, [this, &peripheral, epoch = discoveryEpoch_](SimTime now) {
-        if (!discovering_ || epoch != discoveryEpoch_) {
+    scheduleInBoot(at, [this, &peripheral, epoch = discoveryEpoch](SimTime now) {
+        if (!discoveryRunning || epoch != discoveryEpoch) {
             return;
         }
         advertise(peripheral, now);
         // Each advertising event comes late by a random 0 to 10 ms, as on the air.
-        const auto delay = advertisingInterval(peripheral) + static_cast<uint32_t>(random_() % 11);
+        const auto delay =
+            advertisingInterval(peripheral) + static_cast<uint32_t>(randomEngine() % 11);
         scheduleAdvertising(peripheral, now + SimTime(delay));
     });
 }
 
 // Whether the scanner listens at `at`: in the window that opens each scan interval.
 bool SimDevice::inScanWindow(SimTime at) const {
-    if (config_.instant) {
+    if (settings.instant) {
         return true;
     }
     constexpr int64_t unitMicroseconds = 625;
@@ -183,7 +184,7 @@ bool SimDevice::firstReport(const VirtualPeripheral& peripheral, int packetType)
 void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime now) {
     const PeripheralSpec& profile = peripheral.profile;
     if (!profile.inRange || !peripheral.advertising || peripheral.connection >= 0 ||
-        !reportedIn(discoverMode_, profile.advData) || !inScanWindow(now)) {
+        !reportedIn(discoverMode, profile.advData) || !inScanWindow(now)) {
         return;
     }
     constexpr int connectable = 0;
@@ -196,7 +197,7 @@ void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime now) {
              {number(varied(profile.rssi)), number(type), bytes(profile.address),
               number(profile.addressType), number(noBond), bytes(profile.advData)});
     }
-    if (activeScan_ && !profile.scanResponseData.empty() && firstReport(peripheral, scanResponse)) {
+    if (activeScan && !profile.scanResponseData.empty() && firstReport(peripheral, scanResponse)) {
         emit("gap_scan_response",
              {number(varied(profile.rssi)), number(scanResponse), bytes(profile.address),
               number(profile.addressType), number(noBond), bytes(profile.scanResponseData)});
@@ -204,13 +205,13 @@ void SimDevice::advertise(VirtualPeripheral& peripheral, SimTime now) {
 }
 
 void SimDevice::gapEndProcedure(const Message& /*message*/, SimTime /*now*/) {
-    if (!discovering_ && !pending_) {
+    if (!discoveryRunning && !pendingConnect) {
         respond("gap_end_procedure", {number(result::wrongState)});
         return;
     }
-    discovering_ = false;
-    ++discoveryEpoch_;
-    pending_.reset();
+    discoveryRunning = false;
+    ++discoveryEpoch;
+    pendingConnect.reset();
     respond("gap_end_procedure", {number(result::ok)});
 }
 
@@ -218,7 +219,7 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
     const auto refuse = [this](uint16_t code) {
         respond("gap_connect_direct", {number(code), number(0)});
     };
-    if (pending_ || (discovering_ && config_.refuseConnectWhileDiscovering)) {
+    if (pendingConnect || (discoveryRunning && settings.refuseConnectWhileDiscovering)) {
         refuse(result::wrongState);
         return;
     }
@@ -230,7 +231,7 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
         refuse(result::invalidParameter);
         return;
     }
-    if (activeConnections() >= config_.maxConnections) {
+    if (activeConnections() >= settings.maxConnections) {
         refuse(result::connectionLimit);
         return;
     }
@@ -243,31 +244,31 @@ void SimDevice::gapConnectDirect(const Message& message, SimTime now) {
                                   peripheral->profile.addressType != message.number("addr_type"))) {
         peripheral = nullptr;
     }
-    if (stalledConnects_ > 0) {
-        --stalledConnects_;
+    if (stalledConnects > 0) {
+        --stalledConnects;
         peripheral = nullptr;
     }
     const auto handle = static_cast<uint8_t>(freeHandle());
     respond("gap_connect_direct", {number(result::ok), number(handle)});
-    pending_ = PendingConnect{handle,
-                              peripheral,
-                              static_cast<uint16_t>(intervalMin),
-                              static_cast<uint16_t>(timeout),
-                              static_cast<uint16_t>(latency),
-                              nextLinkId_++};
+    pendingConnect = PendingConnect{handle,
+                                    peripheral,
+                                    static_cast<uint16_t>(intervalMin),
+                                    static_cast<uint16_t>(timeout),
+                                    static_cast<uint16_t>(latency),
+                                    nextLinkId++};
     if (peripheral != nullptr) {
-        tryConnect(pending_->id, now);
+        tryConnect(pendingConnect->id, now);
     }
 }
 
 // The peripheral answers at its next advertising event while it is in range and free.
 void SimDevice::tryConnect(uint64_t id, SimTime now) {
     scheduleInBoot(
-        now + SimTime(advertisingInterval(*pending_->peripheral)), [this, id](SimTime at) {
-            if (!pending_ || pending_->id != id) {
+        now + SimTime(advertisingInterval(*pendingConnect->peripheral)), [this, id](SimTime at) {
+            if (!pendingConnect || pendingConnect->id != id) {
                 return;
             }
-            const VirtualPeripheral& peripheral = *pending_->peripheral;
+            const VirtualPeripheral& peripheral = *pendingConnect->peripheral;
             if (peripheral.profile.inRange && peripheral.advertising && peripheral.connection < 0) {
                 completeConnect(at);
             } else {
@@ -278,17 +279,17 @@ void SimDevice::tryConnect(uint64_t id, SimTime now) {
 
 void SimDevice::completeConnect(SimTime /*now*/) {
     auto connection = std::make_unique<Connection>();
-    connection->handle = pending_->handle;
-    connection->peripheral = pending_->peripheral;
-    connection->interval = pending_->interval;
-    connection->timeout = pending_->timeout;
-    connection->latency = pending_->latency;
-    connection->id = pending_->id;
+    connection->handle = pendingConnect->handle;
+    connection->peripheral = pendingConnect->peripheral;
+    connection->interval = pendingConnect->interval;
+    connection->timeout = pendingConnect->timeout;
+    connection->latency = pendingConnect->latency;
+    connection->id = pendingConnect->id;
     connection->bond = static_cast<uint8_t>(bondOf(connection->peripheral->profile.address));
-    pending_.reset();
+    pendingConnect.reset();
     connection->peripheral->connection = connection->handle;
     emitConnectionStatus(*connection, linkFlag::connected | linkFlag::completed);
-    connections_[connection->handle] = std::move(connection);
+    connectionSlots[connection->handle] = std::move(connection);
 }
 
 void SimDevice::emitConnectionStatus(const Connection& connection, int flags) {
@@ -303,8 +304,8 @@ void SimDevice::emitConnectionStatus(const Connection& connection, int flags) {
 // ahead; then connection_status reports them with flag 0x08.
 void SimDevice::connectionUpdate(const Message& message, SimTime now) {
     const int64_t handle = message.number("connection");
-    Connection* connection = handle < static_cast<int64_t>(connections_.size())
-                                 ? connections_[static_cast<size_t>(handle)].get()
+    Connection* connection = handle < static_cast<int64_t>(connectionSlots.size())
+                                 ? connectionSlots[static_cast<size_t>(handle)].get()
                                  : nullptr;
     const int64_t intervalMin = message.number("interval_min");
     const int64_t timeout = message.number("timeout");
@@ -321,12 +322,12 @@ void SimDevice::connectionUpdate(const Message& message, SimTime now) {
         return;
     }
     constexpr int eventsAhead = 6;
-    const SimTime instant = now + connection->intervalTime() * (config_.instant ? 1 : eventsAhead);
+    const SimTime instant = now + connection->intervalTime() * (settings.instant ? 1 : eventsAhead);
     scheduleInBoot(instant, [this, link = connection->handle, id = connection->id,
                              interval = static_cast<uint16_t>(intervalMin),
                              timeout = static_cast<uint16_t>(timeout),
                              latency = static_cast<uint16_t>(latency)](SimTime) {
-        Connection* current = connections_[link].get();
+        Connection* current = connectionSlots[link].get();
         if (current == nullptr || current->id != id) {
             return;
         }
@@ -340,7 +341,7 @@ void SimDevice::connectionUpdate(const Message& message, SimTime now) {
 }
 
 void SimDevice::endConnection(uint8_t handle, uint16_t reason) {
-    auto& connection = connections_[handle];
+    auto& connection = connectionSlots[handle];
     emit("connection_disconnected", {number(handle), number(reason)});
     connection->peripheral->connection = -1;
     connection->peripheral->gatt.clearConfigurations();
@@ -349,8 +350,8 @@ void SimDevice::endConnection(uint8_t handle, uint16_t reason) {
 
 void SimDevice::connectionDisconnect(const Message& message, SimTime now) {
     const int64_t handle = message.number("connection");
-    Connection* connection = handle < static_cast<int64_t>(connections_.size())
-                                 ? connections_[static_cast<size_t>(handle)].get()
+    Connection* connection = handle < static_cast<int64_t>(connectionSlots.size())
+                                 ? connectionSlots[static_cast<size_t>(handle)].get()
                                  : nullptr;
     if (connection == nullptr) {
         respond("connection_disconnect", {number(handle), number(result::notConnected)});
@@ -358,7 +359,7 @@ void SimDevice::connectionDisconnect(const Message& message, SimTime now) {
     }
     respond("connection_disconnect", {number(handle), number(result::ok)});
     scheduleInBoot(now + connection->intervalTime(), [this, handle, id = connection->id](SimTime) {
-        const auto& current = connections_[static_cast<size_t>(handle)];
+        const auto& current = connectionSlots[static_cast<size_t>(handle)];
         if (current != nullptr && current->id == id) {
             endConnection(static_cast<uint8_t>(handle), result::localHostTerminated);
         }
@@ -367,7 +368,7 @@ void SimDevice::connectionDisconnect(const Message& message, SimTime now) {
 
 bool SimDevice::remoteDisconnect(uint8_t handle, uint16_t reason, SimTime now) {
     advance(now);
-    if (handle >= connections_.size() || connections_[handle] == nullptr) {
+    if (handle >= connectionSlots.size() || connectionSlots[handle] == nullptr) {
         return false;
     }
     endConnection(handle, reason);
@@ -385,10 +386,10 @@ bool SimDevice::setInRange(const Address& address, bool inRange, SimTime now) {
         return true;
     }
     // A link to a peripheral that went away ends when its supervision timeout runs out.
-    const Connection& connection = *connections_[static_cast<size_t>(peripheral->connection)];
+    const Connection& connection = *connectionSlots[static_cast<size_t>(peripheral->connection)];
     scheduleInBoot(now + SimTime(connection.timeout * 10),
                    [this, peripheral, handle = connection.handle, id = connection.id](SimTime) {
-                       const auto& current = connections_[handle];
+                       const auto& current = connectionSlots[handle];
                        if (!peripheral->profile.inRange && current != nullptr &&
                            current->id == id) {
                            endConnection(handle, result::supervisionTimeout);
@@ -408,8 +409,8 @@ bool SimDevice::setAdvertising(const Address& address, bool advertising) {
 
 void SimDevice::connectionGetRssi(const Message& message, SimTime /*now*/) {
     const int64_t handle = message.number("connection");
-    const Connection* connection = handle < static_cast<int64_t>(connections_.size())
-                                       ? connections_[static_cast<size_t>(handle)].get()
+    const Connection* connection = handle < static_cast<int64_t>(connectionSlots.size())
+                                       ? connectionSlots[static_cast<size_t>(handle)].get()
                                        : nullptr;
     const int8_t rssi = connection != nullptr ? varied(connection->peripheral->profile.rssi) : 0;
     respond("connection_get_rssi", {number(handle), number(rssi)});
@@ -418,11 +419,11 @@ void SimDevice::connectionGetRssi(const Message& message, SimTime /*now*/) {
 void SimDevice::connectionGetStatus(const Message& message, SimTime /*now*/) {
     const int64_t handle = message.number("connection");
     respond("connection_get_status", {number(handle)});
-    if (handle >= static_cast<int64_t>(connections_.size()) ||
-        connections_[static_cast<size_t>(handle)] == nullptr) {
+    if (handle >= static_cast<int64_t>(connectionSlots.size()) ||
+        connectionSlots[static_cast<size_t>(handle)] == nullptr) {
         return;
     }
-    const Connection& connection = *connections_[static_cast<size_t>(handle)];
+    const Connection& connection = *connectionSlots[static_cast<size_t>(handle)];
     emitConnectionStatus(connection,
                          linkFlag::connected | (connection.encrypted ? linkFlag::encrypted : 0));
 }

@@ -60,10 +60,10 @@ constexpr size_t listRoom = attResponseRoom - 1;
 
 SimDevice::Connection* SimDevice::attclientConnection(const Message& message) {
     const int64_t handle = message.number("connection");
-    if (handle < 0 || handle >= static_cast<int64_t>(connections_.size())) {
+    if (handle < 0 || handle >= static_cast<int64_t>(connectionSlots.size())) {
         return nullptr;
     }
-    return connections_[static_cast<size_t>(handle)].get();
+    return connectionSlots[static_cast<size_t>(handle)].get();
 }
 
 void SimDevice::afterRoundTrip(Connection& connection, SimTime now,
@@ -72,7 +72,7 @@ void SimDevice::afterRoundTrip(Connection& connection, SimTime now,
     connection.busyUntil = at;
     scheduleInBoot(at, [this, handle = connection.handle, id = connection.id,
                         step = std::move(step)](SimTime when) {
-        const auto& current = connections_[handle];
+        const auto& current = connectionSlots[handle];
         if (current != nullptr && current->id == id) {
             step(when);
         }
@@ -89,8 +89,8 @@ void SimDevice::finishDiscovery(uint8_t link, uint16_t start, std::vector<Round>
         completed(link, result::attributeNotFound, start);
         return;
     }
-    answerInRounds(*connections_[link], now, std::move(rounds), completion(link, result::ok, start),
-                   finalRound);
+    answerInRounds(*connectionSlots[link], now, std::move(rounds),
+                   completion(link, result::ok, start), finalRound);
 }
 
 Outgoing SimDevice::completion(uint8_t connection, uint16_t code, uint16_t handle) const {
@@ -99,7 +99,7 @@ Outgoing SimDevice::completion(uint8_t connection, uint16_t code, uint16_t handl
 
 void SimDevice::answerInRounds(Connection& connection, SimTime now, std::vector<Round> rounds,
                                Outgoing last, bool finalRound) {
-    if (config_.instant) {
+    if (settings.instant) {
         for (const Round& round : rounds) {
             for (const Outgoing& entry : round) {
                 emit(entry.name, entry.values);
@@ -123,7 +123,7 @@ void SimDevice::sendRounds(uint8_t link, SimTime now, std::vector<Round> rounds,
         emit(last.name, last.values);
         return;
     }
-    afterRoundTrip(*connections_[link], now,
+    afterRoundTrip(*connectionSlots[link], now,
                    [this, link, rounds = std::move(rounds), at, last = std::move(last),
                     finalRound](SimTime when) mutable {
                        sendRounds(link, when, std::move(rounds), at + 1, std::move(last),
@@ -385,7 +385,7 @@ void SimDevice::attributeWrite(const Message& message, SimTime now) {
         } else if (attribute->role == AttributeRole::ClientConfiguration && data.size() != 2) {
             completed(link, result::invalidValueLength, handle);
         } else {
-            writeValue(*connections_[link], *attribute, data, at);
+            writeValue(*connectionSlots[link], *attribute, data, at);
             completed(link, result::ok, handle);
         }
     });
@@ -403,8 +403,8 @@ void SimDevice::writeCommand(const Message& message, SimTime now) {
         respond("attclient_write_command", {number(link), number(result::invalidParameter)});
         return;
     }
-    if (failingWrites_ > 0) {
-        --failingWrites_;
+    if (failingWrites > 0) {
+        --failingWrites;
         respond("attclient_write_command", {number(link), number(result::outOfMemory)});
         return;
     }
@@ -418,7 +418,7 @@ void SimDevice::writeCommand(const Message& message, SimTime now) {
             (attribute->role == AttributeRole::ClientConfiguration && data.size() != 2)) {
             return;
         }
-        writeValue(*connections_[static_cast<size_t>(link)], *attribute, data, at);
+        writeValue(*connectionSlots[static_cast<size_t>(link)], *attribute, data, at);
     });
 }
 
@@ -440,7 +440,7 @@ void SimDevice::prepareWrite(const Message& message, SimTime now) {
         } else if (!attribute->writable(true)) {
             completed(link, result::writeNotPermitted, handle);
         } else {
-            connections_[link]->prepared.push_back({handle, offset, data});
+            connectionSlots[link]->prepared.push_back({handle, offset, data});
             completed(link, result::ok, handle);
         }
     });
@@ -455,7 +455,7 @@ void SimDevice::executeWrite(const Message& message, SimTime now) {
     GattDatabase& gatt = connection->peripheral->gatt;
     const bool commit = message.number("commit") != 0;
     afterRoundTrip(*connection, now, [this, link, &gatt, commit](SimTime at) {
-        Connection& current = *connections_[link];
+        Connection& current = *connectionSlots[link];
         const std::vector<PreparedWrite> queue = std::move(current.prepared);
         current.prepared.clear();
         const uint16_t first = queue.empty() ? 0 : queue.front().handle;
@@ -531,8 +531,8 @@ void SimDevice::pushValue(Connection& connection, Attribute& value, const Bytes&
     if ((bits & 0x01) != 0) {
         type = notification;
     } else if ((bits & 0x02) != 0) {
-        type = config_.confirmIndications ? indicationToConfirm : indication;
-        connection.awaitingConfirm = config_.confirmIndications;
+        type = settings.confirmIndications ? indicationToConfirm : indication;
+        connection.awaitingConfirm = settings.confirmIndications;
     } else {
         return;
     }
@@ -549,7 +549,7 @@ void SimDevice::startPeriodicNotify(Connection& connection, uint16_t valueHandle
     const SimTime period(value.characteristic->notifyIntervalMs);
     scheduleInBoot(now + period, [this, link = connection.handle, id = connection.id, valueHandle,
                                   &peripheral](SimTime at) {
-        Connection* current = connections_[link].get();
+        Connection* current = connectionSlots[link].get();
         if (current == nullptr || current->id != id) {
             return;
         }
@@ -578,7 +578,7 @@ bool SimDevice::updateValue(const Address& address, uint16_t valueHandle, const 
     }
     attribute->value = truncated(value, maxAttributeLength);
     if (peripheral->connection >= 0) {
-        pushValue(*connections_[static_cast<size_t>(peripheral->connection)], *attribute, value);
+        pushValue(*connectionSlots[static_cast<size_t>(peripheral->connection)], *attribute, value);
     }
     return true;
 }

@@ -10,8 +10,8 @@ void SimDevice::systemReset(const Message& /*message*/, SimTime now) {
     // dfu_reset ask for is not simulated: the module always boots into its normal
     // program, and linkrelay-sim --help says so.
     powerDown();
-    schedule(now + SimTime(config_.reenumerateDelayMs), [this, epoch = bootEpoch_](SimTime at) {
-        if (epoch == bootEpoch_) {
+    schedule(now + SimTime(settings.reenumerateDelayMs), [this, epoch = bootEpoch](SimTime at) {
+        if (epoch == bootEpoch) {
             attach(at);
         }
     });
@@ -22,7 +22,7 @@ void SimDevice::systemHello(const Message& /*message*/, SimTime /*now*/) {
 }
 
 void SimDevice::systemAddressGet(const Message& /*message*/, SimTime /*now*/) {
-    respond("system_address_get", {bytes(config_.address)});
+    respond("system_address_get", {bytes(settings.address)});
 }
 
 void SimDevice::systemGetInfo(const Message& /*message*/, SimTime /*now*/) {
@@ -31,8 +31,8 @@ void SimDevice::systemGetInfo(const Message& /*message*/, SimTime /*now*/) {
 }
 
 void SimDevice::systemGetConnections(const Message& /*message*/, SimTime /*now*/) {
-    respond("system_get_connections", {number(config_.maxConnections)});
-    for (const auto& connection : connections_) {
+    respond("system_get_connections", {number(settings.maxConnections)});
+    for (const auto& connection : connectionSlots) {
         if (connection != nullptr) {
             emitConnectionStatus(*connection,
                                  linkFlag::connected |

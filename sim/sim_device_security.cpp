@@ -40,18 +40,18 @@ int SimDevice::storeBond(const Address& address) {
 
 void SimDevice::smEncryptStart(const Message& message, SimTime now) {
     const int64_t handle = message.number("handle");
-    Connection* connection = handle < static_cast<int64_t>(connections_.size())
-                                 ? connections_[static_cast<size_t>(handle)].get()
+    Connection* connection = handle < static_cast<int64_t>(connectionSlots.size())
+                                 ? connectionSlots[static_cast<size_t>(handle)].get()
                                  : nullptr;
     if (connection == nullptr) {
         respond("sm_encrypt_start", {number(handle), number(result::notConnected)});
         return;
     }
     respond("sm_encrypt_start", {number(handle), number(result::ok)});
-    const SimTime done = now + connection->intervalTime() * (config_.instant ? 1 : 2);
+    const SimTime done = now + connection->intervalTime() * (settings.instant ? 1 : 2);
     scheduleInBoot(done, [this, link = connection->handle, id = connection->id,
                           bonding = message.number("bonding") != 0](SimTime) {
-        Connection* current = connections_[link].get();
+        Connection* current = connectionSlots[link].get();
         if (current == nullptr || current->id != id) {
             return;
         }
@@ -97,7 +97,7 @@ void SimDevice::smDeleteBonding(const Message& message, SimTime /*now*/) {
         respond("sm_delete_bonding", {number(result::invalidParameter)});
         return;
     }
-    for (auto& connection : connections_) {
+    for (auto& connection : connectionSlots) {
         if (connection != nullptr) {
             connection->bond =
                 static_cast<uint8_t>(bondOf(connection->peripheral->profile.address));

@@ -10,9 +10,9 @@
 // went away never is (SimLink::hostOpen). The port holds up to 64 KiB the host has not
 // read; a frame that does not fit is dropped whole, so the host reads whole frames only.
 //
-// Threads: every member is thread-safe. One mutex (mutex_) guards all state;
-// readable_ wakes a reader. The host's write calls the wake function given to the
-// constructor after releasing mutex_, so the device thread may take its own lock
+// Threads: every member is thread-safe. One mutex (mutex) guards all state;
+// readableCondition wakes a reader. The host's write calls the wake function given to the
+// constructor after releasing mutex, so the device thread may take its own lock
 // there; the device thread calls toHost, setPresent and takeHostBytes without holding
 // any lock of its own that the host side could wait for.
 #pragma once
@@ -52,17 +52,17 @@ public:
     Bytes takeHostBytes();
 
 private:
-    static constexpr size_t bufferLimit = 64 * 1024;
+    static constexpr size_t bufferLimit = size_t{64} * 1024;
 
-    std::function<void()> wakeDevice_;
-    mutable std::mutex mutex_;
-    std::condition_variable readable_;
-    bool present_ = false;
-    bool open_ = false;
-    bool broken_ = false;
-    bool kicked_ = false;
-    Bytes toHost_;
-    Bytes fromHost_;
+    std::function<void()> deviceWaker;
+    mutable std::mutex mutex;
+    std::condition_variable readableCondition;
+    bool isPresent = false;
+    bool isOpen = false;
+    bool broken = false;
+    bool kicked = false;
+    Bytes toHostBytes;
+    Bytes fromHostBytes;
 };
 
 } // namespace sim

@@ -28,11 +28,11 @@ public:
     // False with a message in `error` when the pty or the link cannot be made.
     bool attach(std::string& error);
     void detach();
-    bool attached() const { return master_ >= 0; }
+    bool attached() const { return master >= 0; }
 
-    int masterFd() const { return master_; }
-    const std::string& slavePath() const { return slavePath_; }
-    const std::string& linkPath() const { return linkPath_; }
+    int masterFd() const { return master; }
+    const std::string& slavePath() const { return slaveDevicePath; }
+    const std::string& linkPath() const { return symlinkPath; }
 
     // Writes to the client what fits now; returns the number of bytes written.
     size_t write(std::span<const uint8_t> bytes);
@@ -41,10 +41,10 @@ public:
     long read(uint8_t* buffer, size_t max);
 
 private:
-    std::string linkPath_;
-    std::string slavePath_;
-    int master_ = -1;
-    int slave_ = -1;
+    std::string symlinkPath;
+    std::string slaveDevicePath;
+    int master = -1;
+    int slave = -1;
 };
 
 } // namespace sim

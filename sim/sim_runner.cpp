@@ -6,17 +6,17 @@
 namespace sim {
 
 SimRunner::SimRunner(SimConfig config, std::vector<PeripheralSpec> peripherals)
-    : start_(std::chrono::steady_clock::now()), tasks_([this] { wake(); }),
-      port_([this] { wake(); }), device_(config, std::move(peripherals), port_),
-      thread_([this] { run(); }) {}
+    : startTime(std::chrono::steady_clock::now()), taskQueue([this] { wake(); }),
+      simPort([this] { wake(); }), simDevice(config, std::move(peripherals), simPort),
+      workerThread([this] { run(); }) {}
 
 SimRunner::~SimRunner() {
     {
-        const std::lock_guard lock(mutex_);
-        stop_ = true;
+        const std::lock_guard lock(mutex);
+        stopRequested = true;
     }
-    wakeUp_.notify_all();
-    thread_.join();
+    wakeUp.notify_all();
+    workerThread.join();
 }
 
 std::string SimRunner::control(std::string_view line) {
@@ -27,39 +27,39 @@ std::string SimRunner::control(std::string_view line) {
 
 void SimRunner::wake() {
     {
-        const std::lock_guard lock(mutex_);
-        woken_ = true;
+        const std::lock_guard lock(mutex);
+        woken = true;
     }
-    wakeUp_.notify_all();
+    wakeUp.notify_all();
 }
 
 SimTime SimRunner::elapsed() const {
-    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - start_);
+    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - startTime);
 }
 
 void SimRunner::run() {
-    device_.start(elapsed());
+    simDevice.start(elapsed());
     while (true) {
-        const auto due = device_.nextDue();
+        const auto due = simDevice.nextDue();
         {
-            std::unique_lock lock(mutex_);
+            std::unique_lock lock(mutex);
             const auto deadline =
-                due ? start_ + *due : std::chrono::steady_clock::now() + std::chrono::hours(1);
-            wakeUp_.wait_until(lock, deadline, [this] { return stop_ || woken_; });
-            if (stop_) {
+                due ? startTime + *due : std::chrono::steady_clock::now() + std::chrono::hours(1);
+            wakeUp.wait_until(lock, deadline, [this] { return stopRequested || woken; });
+            if (stopRequested) {
                 return;
             }
-            woken_ = false;
+            woken = false;
         }
         const SimTime now = elapsed();
-        const Bytes bytes = port_.takeHostBytes();
+        const Bytes bytes = simPort.takeHostBytes();
         if (!bytes.empty()) {
-            device_.receive(bytes, now);
+            simDevice.receive(bytes, now);
         }
-        for (auto& task : tasks_.take()) {
-            task(device_, now);
+        for (auto& task : taskQueue.take()) {
+            task(simDevice, now);
         }
-        device_.advance(now);
+        simDevice.advance(now);
     }
 }
 

@@ -4,7 +4,7 @@
 // Threads: the runner's thread is the only one that touches the device; it starts in
 // the constructor and ends in the destructor. Other threads reach the device through
 // call() (runs work there and waits for it) and control(); neither may be called from
-// the runner's own thread. mutex_ guards woken_ and stop_; the thread never holds it
+// the runner's own thread. mutex guards woken and stopRequested; the thread never holds it
 // while it runs the device or touches the port, so the port's and the task queue's
 // calls into wake() cannot deadlock with it.
 #pragma once
@@ -29,10 +29,10 @@ public:
     SimRunner(const SimRunner&) = delete;
     SimRunner& operator=(const SimRunner&) = delete;
 
-    SimPort& port() { return port_; }
+    SimPort& port() { return simPort; }
 
     // Runs work(device, now) on the device thread and returns its result.
-    template <typename Work> auto call(Work work) { return tasks_.call(std::move(work)); }
+    template <typename Work> auto call(Work work) { return taskQueue.call(std::move(work)); }
 
     // Runs one control command (sim_control.h) and returns its reply.
     std::string control(std::string_view line);
@@ -42,15 +42,15 @@ private:
     void run();
     SimTime elapsed() const;
 
-    const std::chrono::steady_clock::time_point start_;
-    std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    bool woken_ = false;
-    bool stop_ = false;
-    DeviceTasks tasks_;
-    SimPort port_;
-    SimDevice device_;
-    std::thread thread_; // last: starts once everything above exists
+    const std::chrono::steady_clock::time_point startTime;
+    std::mutex mutex;
+    std::condition_variable wakeUp;
+    bool woken = false;
+    bool stopRequested = false;
+    DeviceTasks taskQueue;
+    SimPort simPort;
+    SimDevice simDevice;
+    std::thread workerThread; // last: starts once everything above exists
 };
 
 } // namespace sim

@@ -28,9 +28,9 @@ int hexDigit(char c) {
 
 Uuid Uuid::from16(uint16_t value) {
     Uuid uuid;
-    uuid.bigEndian_ = baseUuid;
-    uuid.bigEndian_[2] = static_cast<uint8_t>(value >> 8);
-    uuid.bigEndian_[3] = static_cast<uint8_t>(value & 0xFF);
+    uuid.bigEndian = baseUuid;
+    uuid.bigEndian[2] = static_cast<uint8_t>(value >> 8);
+    uuid.bigEndian[3] = static_cast<uint8_t>(value & 0xFF);
     return uuid;
 }
 
@@ -43,7 +43,7 @@ std::optional<Uuid> Uuid::fromWire(std::span<const uint8_t> bytes) {
     }
     Uuid uuid;
     for (size_t i = 0; i < 16; ++i) {
-        uuid.bigEndian_[i] = bytes[15 - i];
+        uuid.bigEndian[i] = bytes[15 - i];
     }
     return uuid;
 }
@@ -76,24 +76,24 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
         return std::nullopt;
     }
     Uuid uuid;
-    std::copy(bytes.begin(), bytes.end(), uuid.bigEndian_.begin());
+    std::copy(bytes.begin(), bytes.end(), uuid.bigEndian.begin());
     return uuid;
 }
 
 std::optional<uint16_t> Uuid::shortForm() const {
     for (size_t i = 0; i < 16; ++i) {
-        if ((i < 2 || i > 3) && bigEndian_[i] != baseUuid[i]) {
+        if ((i < 2 || i > 3) && bigEndian[i] != baseUuid[i]) {
             return std::nullopt;
         }
     }
-    return static_cast<uint16_t>((bigEndian_[2] << 8) | bigEndian_[3]);
+    return static_cast<uint16_t>((bigEndian[2] << 8) | bigEndian[3]);
 }
 
 std::vector<uint8_t> Uuid::wire() const {
     if (const auto value = shortForm()) {
         return {static_cast<uint8_t>(*value & 0xFF), static_cast<uint8_t>(*value >> 8)};
     }
-    return {bigEndian_.rbegin(), bigEndian_.rend()};
+    return {bigEndian.rbegin(), bigEndian.rend()};
 }
 
 std::string Uuid::text() const {
@@ -107,7 +107,7 @@ std::string Uuid::text() const {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
             out += '-';
         }
-        std::snprintf(buffer, sizeof buffer, "%02X", bigEndian_[i]);
+        std::snprintf(buffer, sizeof buffer, "%02X", bigEndian[i]);
         out += buffer;
     }
     return out;

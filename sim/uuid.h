@@ -36,7 +36,7 @@ public:
     bool operator==(const Uuid&) const = default;
 
 private:
-    std::array<uint8_t, 16> bigEndian_{};
+    std::array<uint8_t, 16> bigEndian{};
 };
 
 } // namespace sim

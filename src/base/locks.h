@@ -32,7 +32,8 @@ public:
             holder.store(std::this_thread::get_id());
         }
     }
-    bool try_lock() TRY_ACQUIRE(true) {
+    // The standard library's name, so that std::unique_lock and std::scoped_lock accept it.
+    bool try_lock() TRY_ACQUIRE(true) { // NOLINT(readability-identifier-naming)
         if (!mutex.try_lock()) {
             return false;
         }
@@ -72,7 +73,7 @@ private:
 template <typename Lock> class SCOPED_CAPABILITY LockRelease {
 public:
     explicit LockRelease(Lock& lock) RELEASE(lock) : held(lock) { held.unlock(); }
-    ~LockRelease() ACQUIRE() { held.lock(); }
+    ~LockRelease() RELEASE() { held.lock(); }
     LockRelease(const LockRelease&) = delete;
     LockRelease& operator=(const LockRelease&) = delete;
 

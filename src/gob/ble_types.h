@@ -12,6 +12,7 @@
 struct BleAddress {
     std::array<uint8_t, 6> bytes{};
 
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 misreads the defaulted comparison
     friend auto operator<=>(const BleAddress&, const BleAddress&) = default;
 };
 static_assert(sizeof(BleAddress) == 6);

@@ -1,5 +1,6 @@
-// RecursiveMutex knows its holder through nested holds and across threads; ThreadOwner
-// accepts any thread until it is claimed, then only the claimer, until another claims it.
+// RecursiveMutex knows its holder through nested holds and across threads; LockRelease
+// lets it go for a scope; ThreadOwner accepts any thread until it is claimed, then only
+// the claimer, until another claims it.
 #include "base/locks.h"
 #include "base/thread_check.h"
 
@@ -39,6 +40,21 @@ TEST(RecursiveMutex, HolderIsKnownThroughNestedHoldsAndOnlyToItsThread) {
         return mutex.heldByCaller();
     }));
     EXPECT_FALSE(mutex.heldByCaller());
+}
+
+TEST(LockRelease, LetsOtherThreadsInForItsScopeThenHoldsAgain) {
+    RecursiveMutex mutex;
+    const LockGuard held(mutex);
+    {
+        const LockRelease released(mutex);
+        EXPECT_FALSE(mutex.heldByCaller());
+        EXPECT_TRUE(onAnotherThread([&mutex] {
+            const LockGuard other(mutex);
+            return mutex.heldByCaller();
+        }));
+    }
+    EXPECT_TRUE(mutex.heldByCaller());
+    EXPECT_FALSE(onAnotherThread([&mutex] { return mutex.try_lock(); }));
 }
 
 TEST(ThreadOwner, UnclaimedAcceptsEveryThreadThenOnlyTheLastClaimer) {
