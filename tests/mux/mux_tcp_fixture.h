@@ -173,7 +173,7 @@ protected:
         return ended;
     }
 
-    // Wakes the mux thread once and counts the passes that follows. A thread that rests
+    // Wakes the mux thread once and counts the passes that follow. A thread that rests
     // makes one pass for the wake (one more may still be under way, or consume a wake-up
     // that came in after its routing); one that does not rest passes again and again.
     std::uint64_t passesForOneWake() {
