@@ -1,10 +1,13 @@
 // The service on the simulated dongle, with clients. See dongle_rig.h.
 #include "dongle_rig.h"
 
-#include "client/address_text.h"
-#include "client/uuid_text.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <thread>
+
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
 
 namespace {
 

@@ -1,7 +1,9 @@
 // Device addresses to and from their text form.
-#include "client/address_text.h"
+#include "linkrelay/address_text.h"
 
-#include "client/bytes_text.h"
+#include "linkrelay/bytes_text.h"
+
+namespace linkrelay {
 
 namespace {
 
@@ -38,3 +40,5 @@ std::string formatAddress(const BleAddress& address) {
     }
     return text;
 }
+
+} // namespace linkrelay

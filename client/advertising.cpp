@@ -1,7 +1,9 @@
 // Decoding of advertising data.
-#include "client/advertising.h"
+#include "linkrelay/advertising.h"
 
 #include <algorithm>
+
+namespace linkrelay {
 
 namespace {
 
@@ -87,3 +89,5 @@ AdvertisingData decodeAdvertising(std::span<const uint8_t> data) {
     }
     return ad;
 }
+
+} // namespace linkrelay

@@ -1,5 +1,7 @@
 // Bytes to and from hex text.
-#include "client/bytes_text.h"
+#include "linkrelay/bytes_text.h"
+
+namespace linkrelay {
 
 namespace {
 
@@ -75,3 +77,5 @@ bool isPrintableText(std::span<const uint8_t> bytes) {
     }
     return true;
 }
+
+} // namespace linkrelay

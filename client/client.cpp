@@ -1,11 +1,13 @@
 // The client session: requests out, events in, and the waits.
-#include "client/client.h"
+#include "linkrelay/client.h"
 
-#include "client/address_text.h"
 #include "gob/gob_requests.h"
+#include "linkrelay/address_text.h"
 
 #include <array>
 #include <stdexcept>
+
+namespace linkrelay {
 
 namespace {
 
@@ -326,3 +328,5 @@ DisconnectedEvent Client::waitDisconnected(const BleAddress& address,
     return std::get<DisconnectedEvent>(
         waitFor(matchDisconnected(address), timeout, "disconnection of " + formatAddress(address)));
 }
+
+} // namespace linkrelay

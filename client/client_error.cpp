@@ -1,5 +1,7 @@
 // Names of the client error kinds.
-#include "client/client_error.h"
+#include "linkrelay/client_error.h"
+
+namespace linkrelay {
 
 std::string clientErrorKindName(ClientErrorKind kind) {
     switch (kind) {
@@ -18,3 +20,5 @@ std::string clientErrorKindName(ClientErrorKind kind) {
     }
     return "unknown";
 }
+
+} // namespace linkrelay

@@ -1,11 +1,13 @@
 // Decoding of event gobs into typed events.
-#include "client/client_events.h"
+#include "linkrelay/client_events.h"
 
-#include "client/overloaded.h"
+#include "linkrelay/overloaded.h"
 
 #include "gob/gob_events.h"
 
 #include <array>
+
+namespace linkrelay {
 
 namespace {
 
@@ -171,3 +173,5 @@ std::optional<BleAddress> eventAddress(const Event& event) {
                    }},
         event);
 }
+
+} // namespace linkrelay

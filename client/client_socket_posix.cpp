@@ -3,7 +3,7 @@
 // receives wait in poll() for their timeout. Sends pass MSG_NOSIGNAL.
 //
 // Threads: see client_socket.h; the functions keep no state of their own.
-#include "client/client_socket.h"
+#include "linkrelay/client_socket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +13,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace linkrelay {
 
 namespace {
 
@@ -136,3 +138,5 @@ ClientIoResult clientSocketSendAll(ClientSocketHandle socket, const uint8_t* dat
 void clientSocketClose(ClientSocketHandle socket) {
     ::close(static_cast<int>(socket));
 }
+
+} // namespace linkrelay

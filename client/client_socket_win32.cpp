@@ -4,12 +4,14 @@
 // receives wait in select() for their timeout.
 //
 // Threads: see client_socket.h; the functions keep no state of their own.
-#include "client/client_socket.h"
+#include "linkrelay/client_socket.h"
 
 #include <algorithm>
 #include <string>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+namespace linkrelay {
 
 namespace {
 
@@ -169,3 +171,5 @@ void clientSocketClose(ClientSocketHandle socket) {
     ::closesocket(static_cast<SOCKET>(socket));
     ::WSACleanup();
 }
+
+} // namespace linkrelay

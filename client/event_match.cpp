@@ -1,5 +1,7 @@
 // Predicates over events.
-#include "client/event_match.h"
+#include "linkrelay/event_match.h"
+
+namespace linkrelay {
 
 namespace {
 
@@ -60,3 +62,5 @@ std::optional<EventMatcher> matchNamed(const std::string& name) {
     }
     return std::nullopt;
 }
+
+} // namespace linkrelay

@@ -1,11 +1,13 @@
 // UUIDs to and from their text forms.
-#include "client/uuid_text.h"
+#include "linkrelay/uuid_text.h"
 
-#include "client/bytes_text.h"
+#include "linkrelay/bytes_text.h"
 
 #include <algorithm>
 #include <span>
 #include <vector>
+
+namespace linkrelay {
 
 namespace {
 
@@ -91,3 +93,5 @@ UuidRecord fullUuid(const UuidRecord& uuid) {
 bool sameUuid(const UuidRecord& first, const UuidRecord& second) {
     return fullUuid(first) == fullUuid(second);
 }
+
+} // namespace linkrelay

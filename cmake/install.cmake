@@ -2,7 +2,7 @@
 # its tools, the README, and on Linux the systemd unit, with the program's installed path
 # in its ExecStart, and the udev rule for the dongle. Everything here belongs to the
 # install component "service"; the client library's development files are the component
-# "client" (client/CMakeLists.txt).
+# "client" (cmake/client_package.cmake).
 #
 # Where the unit and the rule go, relative to the install prefix unless absolute:
 #   LINKRELAY_SYSTEMD_UNIT_DIR  default lib/systemd/system (systemd reads

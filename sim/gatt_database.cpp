@@ -25,7 +25,7 @@ GattDatabase::GattDatabase(const std::vector<ServiceSpec>& services) {
         entries.push_back({handle++, Uuid::from16(attType::primaryService), AttributeRole::Service,
                            service.uuid.wire(), 0, nullptr, 0});
         for (const auto& characteristic : service.characteristics) {
-            const uint16_t valueHandle = static_cast<uint16_t>(handle + 1);
+            const auto valueHandle = static_cast<uint16_t>(handle + 1);
             Bytes declaration{characteristic.properties, static_cast<uint8_t>(valueHandle & 0xFF),
                               static_cast<uint8_t>(valueHandle >> 8)};
             const Bytes uuid = characteristic.uuid.wire();

@@ -50,7 +50,7 @@ std::string PtyDriver::slavePath() {
 }
 
 bool PtyDriver::toHost(std::span<const uint8_t> bytes) {
-    constexpr size_t outgoingLimit = 64 * 1024;
+    constexpr size_t outgoingLimit = size_t{64} * 1024;
     if (!ptyPair.attached()) {
         return true; // off the bus: nobody to send to
     }

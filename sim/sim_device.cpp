@@ -199,11 +199,12 @@ void SimDevice::attach(SimTime /*now*/) {
     if (isPresent) {
         return;
     }
+    // The boot goes out as the module comes back: only a host that has the port open
+    // at this moment hears it, not one that opens the port a moment later.
+    const bool hostListening = hostLink.hostOpen();
     isPresent = true;
     hostLink.setPresent(true);
-    // The boot goes out as the module comes back: only a host that has the port open
-    // at this moment hears it.
-    if (hostLink.hostOpen()) {
+    if (hostListening) {
         emit("system_boot",
              {number(1), number(3), number(2), number(122), number(3), number(1), number(1)});
     }

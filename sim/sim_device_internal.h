@@ -77,15 +77,15 @@ constexpr int parametersChanged = 0x08;
 constexpr size_t maxBonds = 8;
 
 inline Value number(int64_t value) {
-    return Value(value);
+    return {value};
 }
 
 inline Value bytes(Bytes value) {
-    return Value(std::move(value));
+    return {std::move(value)};
 }
 
 inline Value bytes(const Address& address) {
-    return Value(Bytes(address.begin(), address.end()));
+    return {Bytes(address.begin(), address.end())};
 }
 
 } // namespace sim

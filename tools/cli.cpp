@@ -1,7 +1,7 @@
 // Options, help, dispatch to the commands and the mapping of failures to exit codes.
 #include "tools/cli.h"
 
-#include "client/client_error.h"
+#include "linkrelay/client_error.h"
 #include "service/build_info.h"
 #include "tools/commands.h"
 #include "tools/session.h"
@@ -9,6 +9,8 @@
 
 #include <map>
 #include <optional>
+
+namespace linkrelay::cli {
 
 namespace {
 
@@ -155,3 +157,5 @@ int runCli(const std::vector<std::string>& arguments, std::istream& in, std::ost
         return exitCodeOf(failure.kind());
     }
 }
+
+} // namespace linkrelay::cli

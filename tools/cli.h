@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+namespace linkrelay::cli {
+
 int runCli(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
            std::ostream& err);
 
 // The text of `linkrelay-cli --help`.
 std::string cliHelpText();
+
+} // namespace linkrelay::cli

@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    return runCli(arguments, std::cin, std::cout, std::cerr);
+    return linkrelay::cli::runCli(arguments, std::cin, std::cout, std::cerr);
 }

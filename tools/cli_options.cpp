@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace linkrelay::cli {
+
 namespace {
 
 constexpr double secondsPerDay = 86400.0;
@@ -101,3 +103,5 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& argume
     }
     return options;
 }
+
+} // namespace linkrelay::cli

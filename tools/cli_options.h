@@ -5,13 +5,15 @@
 // Pure functions; safe on any thread.
 #pragma once
 
-#include "client/client_error.h"
+#include "linkrelay/client_error.h"
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace linkrelay::cli {
 
 enum ExitCode : int {
     ExitSuccess = 0,
@@ -45,3 +47,5 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text);
 
 // A whole number from `low` to `high`.
 std::optional<long> parseNumber(const std::string& text, long low, long high);
+
+} // namespace linkrelay::cli

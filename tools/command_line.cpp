@@ -1,6 +1,8 @@
 // Session command lines into words.
 #include "tools/command_line.h"
 
+namespace linkrelay::cli {
+
 namespace {
 
 bool isBlank(char character) {
@@ -55,3 +57,5 @@ std::optional<std::vector<Word>> splitCommandLine(const std::string& line, std::
         words.push_back(word);
     }
 }
+
+} // namespace linkrelay::cli

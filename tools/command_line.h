@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace linkrelay::cli {
+
 struct Word {
     std::string text;
     bool quoted = false;
@@ -16,3 +18,5 @@ struct Word {
 
 // The words, or nothing with `error` set for an unterminated quote.
 std::optional<std::vector<Word>> splitCommandLine(const std::string& line, std::string& error);
+
+} // namespace linkrelay::cli

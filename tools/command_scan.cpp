@@ -1,7 +1,7 @@
 // `scan`: scans for a while and prints each device seen once, or every advertisement.
-#include "client/address_text.h"
-#include "client/client.h"
-#include "client/uuid_text.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/client.h"
+#include "linkrelay/uuid_text.h"
 #include "tools/commands.h"
 #include "tools/event_text.h"
 #include "tools/json_text.h"
@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+
+namespace linkrelay::cli {
 
 namespace {
 
@@ -164,3 +166,5 @@ int runScan(const CliOptions& cliOptions, EventPrinter& printer) {
     }
     return ExitSuccess;
 }
+
+} // namespace linkrelay::cli

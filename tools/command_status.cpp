@@ -1,9 +1,11 @@
 // `status` and `session`: the two commands that need no more than a session and a loop.
-#include "client/client.h"
+#include "linkrelay/client.h"
 #include "tools/commands.h"
 #include "tools/session.h"
 
 #include <fstream>
+
+namespace linkrelay::cli {
 
 int runStatus(const CliOptions& options, EventPrinter& printer) {
     if (!options.arguments.empty()) {
@@ -33,3 +35,5 @@ int runSession(const CliOptions& options, std::istream& in, EventPrinter& printe
     Session session(client, printer, options.timeout);
     return session.run(file.is_open() ? file : in, script);
 }
+
+} // namespace linkrelay::cli

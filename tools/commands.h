@@ -10,6 +10,10 @@
 
 #include <istream>
 
+namespace linkrelay::cli {
+
 int runStatus(const CliOptions& options, EventPrinter& printer);
 int runScan(const CliOptions& options, EventPrinter& printer);
 int runSession(const CliOptions& options, std::istream& in, EventPrinter& printer);
+
+} // namespace linkrelay::cli

@@ -1,6 +1,8 @@
 // The session's event thread and the waits on what it has seen.
 #include "tools/event_feed.h"
 
+namespace linkrelay::cli {
+
 namespace {
 
 // How long the event thread waits for an event before it looks at `stopping` again.
@@ -126,3 +128,5 @@ bool EventFeed::failed() {
     const std::lock_guard guard(lock);
     return failure.has_value();
 }
+
+} // namespace linkrelay::cli

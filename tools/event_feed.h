@@ -8,7 +8,7 @@
 // `kept`, `failure` and `stopping`; `changed` is signalled whenever one of them changes.
 #pragma once
 
-#include "client/client.h"
+#include "linkrelay/client.h"
 #include "tools/event_printer.h"
 
 #include <chrono>
@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace linkrelay::cli {
 
 class EventFeed {
 public:
@@ -65,3 +67,5 @@ private:
     std::optional<ClientError> failure;
     bool stopping = false;
 };
+
+} // namespace linkrelay::cli

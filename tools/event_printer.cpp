@@ -3,6 +3,8 @@
 
 #include "tools/event_text.h"
 
+namespace linkrelay::cli {
+
 void EventPrinter::event(const Event& event) {
     line(json ? eventJson(event) : eventText(event));
 }
@@ -30,3 +32,5 @@ void EventPrinter::error(const std::string& text) {
     const std::lock_guard guard(lock);
     err << "linkrelay-cli: " << text << std::endl;
 }
+
+} // namespace linkrelay::cli

@@ -4,11 +4,13 @@
 // takes `lock`, which guards both streams, so lines never interleave.
 #pragma once
 
-#include "client/client_events.h"
+#include "linkrelay/client_events.h"
 
 #include <mutex>
 #include <ostream>
 #include <string>
+
+namespace linkrelay::cli {
 
 class EventPrinter {
 public:
@@ -34,3 +36,5 @@ private:
     std::ostream& err;
     const bool json;
 };
+
+} // namespace linkrelay::cli

@@ -1,12 +1,14 @@
 // Text and JSON forms of events.
 #include "tools/event_text.h"
 
-#include "client/overloaded.h"
+#include "linkrelay/overloaded.h"
 
-#include "client/address_text.h"
-#include "client/bytes_text.h"
-#include "client/uuid_text.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/bytes_text.h"
+#include "linkrelay/uuid_text.h"
 #include "tools/json_text.h"
+
+namespace linkrelay::cli {
 
 namespace {
 
@@ -185,3 +187,5 @@ std::string eventJson(const Event& event) {
         event);
     return json.text();
 }
+
+} // namespace linkrelay::cli

@@ -3,11 +3,13 @@
 // Pure functions; safe on any thread.
 #pragma once
 
-#include "client/client_events.h"
+#include "linkrelay/client_events.h"
 
 #include <span>
 #include <string>
 #include <vector>
+
+namespace linkrelay::cli {
 
 // "0x0102ff", followed by the bytes as quoted text when they are all printable.
 std::string valueText(std::span<const uint8_t> value);
@@ -21,3 +23,5 @@ std::string eventText(const Event& event);
 
 // One JSON object whose "event" member holds the event's name.
 std::string eventJson(const Event& event);
+
+} // namespace linkrelay::cli

@@ -1,7 +1,9 @@
 // One-line JSON objects.
 #include "tools/json_text.h"
 
-#include "client/bytes_text.h"
+#include "linkrelay/bytes_text.h"
+
+namespace linkrelay::cli {
 
 namespace {
 
@@ -85,3 +87,5 @@ JsonObject& JsonObject::addRaw(std::string_view key, std::string_view json) {
     members += json;
     return *this;
 }
+
+} // namespace linkrelay::cli

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace linkrelay::cli {
+
 // `text` as a JSON string, quotes included. Control characters are escaped as \u00XX;
 // well-formed UTF-8 passes through, and every byte that does not begin one becomes \ufffd
 // (device names are whatever bytes the device sends).
@@ -30,3 +32,5 @@ private:
 
     std::string members;
 };
+
+} // namespace linkrelay::cli

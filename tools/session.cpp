@@ -3,6 +3,8 @@
 
 #include "tools/cli_options.h"
 
+namespace linkrelay::cli {
+
 namespace {
 
 constexpr const char* prompt = "linkrelay> ";
@@ -90,3 +92,5 @@ const std::map<std::string, Session::Handler>& Session::handlers() {
     };
     return table;
 }
+
+} // namespace linkrelay::cli

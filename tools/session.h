@@ -6,7 +6,7 @@
 // events on a thread of its own. The session's own members belong to the caller's thread.
 #pragma once
 
-#include "client/client.h"
+#include "linkrelay/client.h"
 #include "tools/command_line.h"
 #include "tools/event_feed.h"
 #include "tools/event_printer.h"
@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace linkrelay::cli {
 
 // A command line that cannot be carried out as written.
 class UsageError : public std::runtime_error {
@@ -82,3 +84,5 @@ private:
     std::map<std::string, uint8_t> indexByUuid; // full UUID text -> index, for `device`
     bool quitRequested = false;
 };
+
+} // namespace linkrelay::cli

@@ -2,11 +2,13 @@
 // answer, which the event thread has printed by then.
 #include "tools/session.h"
 
-#include "client/address_text.h"
-#include "client/bytes_text.h"
-#include "client/uuid_text.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/bytes_text.h"
+#include "linkrelay/uuid_text.h"
 #include "tools/cli_options.h"
 #include "tools/session_help.h"
+
+namespace linkrelay::cli {
 
 namespace {
 
@@ -225,3 +227,5 @@ void Session::quitCommand(const Words& words) {
     expectCount(words, 0, 0, "quit");
     quitRequested = true;
 }
+
+} // namespace linkrelay::cli

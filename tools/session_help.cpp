@@ -3,6 +3,8 @@
 
 #include <array>
 
+namespace linkrelay::cli {
+
 namespace {
 
 struct CommandHelp {
@@ -59,3 +61,5 @@ std::optional<std::string> sessionCommandHelpText(const std::string& name) {
     }
     return std::nullopt;
 }
+
+} // namespace linkrelay::cli

@@ -49,8 +49,8 @@ check src/conduit/bg all conduit/ gob/ log/ base/
 check src/mux all mux/ conduit/conduit.h conduit/event_sink.h gob/ net/ log/ base/
 check src/service all service/ mux/ conduit/ gob/ net/ log/ base/
 check sim all sim/
-check client all client/ gob/
-check tools all tools/ client/ gob/ service/build_info.h
+check client all linkrelay/ gob/
+check tools all tools/ linkrelay/ gob/ service/build_info.h
 
 if [ $broken != 0 ]; then
     exit 1

@@ -1,8 +1,12 @@
 // Decoding of advertising data: every structure kind read, padding and broken data.
-#include "client/advertising.h"
-#include "client/uuid_text.h"
+#include "linkrelay/advertising.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
+
+using linkrelay::AdvertisingData;
+using linkrelay::decodeAdvertising;
+using linkrelay::formatUuid;
 
 namespace {
 

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+using linkrelay::Client;
+using linkrelay::ClientError;
+using linkrelay::ClientErrorKind;
+
 namespace {
 
 ClientErrorKind kindOf(const std::function<void()>& call) {

@@ -1,11 +1,28 @@
 // Event gobs decoded into typed events, and gobs that are not valid events.
-#include "client/address_text.h"
-#include "client/client_events.h"
-#include "client/uuid_text.h"
 #include "event_frames.h"
 #include "gob/gob_events.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/client_events.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
+
+using linkrelay::AttributeValueEvent;
+using linkrelay::CharacteristicFoundEvent;
+using linkrelay::ConnectedEvent;
+using linkrelay::decodeEvent;
+using linkrelay::DisconnectedEvent;
+using linkrelay::disconnectReasonName;
+using linkrelay::Event;
+using linkrelay::eventAddress;
+using linkrelay::formatUuid;
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
+using linkrelay::RssiEvent;
+using linkrelay::ScanResultEvent;
+using linkrelay::ServiceFoundEvent;
+using linkrelay::StatusEvent;
+using linkrelay::WriteDoneEvent;
 
 namespace {
 

@@ -1,9 +1,24 @@
 // Events as the client receives them: every type, frames cut into pieces, and the waits
 // that pick out an answer while keeping the other events in order.
-#include "client/uuid_text.h"
 #include "client_test_support.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
+
+using linkrelay::AttributeValueEvent;
+using linkrelay::CharacteristicFoundEvent;
+using linkrelay::ConnectedEvent;
+using linkrelay::DisconnectedEvent;
+using linkrelay::Event;
+using linkrelay::eventName;
+using linkrelay::formatUuid;
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
+using linkrelay::RssiEvent;
+using linkrelay::ScanResultEvent;
+using linkrelay::ServiceFoundEvent;
+using linkrelay::StatusEvent;
+using linkrelay::WriteDoneEvent;
 
 namespace {
 

@@ -1,8 +1,11 @@
 // Every request's bytes on the wire, as the service receives them.
-#include "client/uuid_text.h"
 #include "client_test_support.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
+
+using linkrelay::ConnectionParameters;
+using linkrelay::parseUuid;
 
 namespace {
 

@@ -1,9 +1,19 @@
 // Addresses, UUIDs and hex values in their text forms, and how they map to wire bytes.
-#include "client/address_text.h"
-#include "client/bytes_text.h"
-#include "client/uuid_text.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/bytes_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
+
+using linkrelay::formatAddress;
+using linkrelay::formatHexBytes;
+using linkrelay::formatUuid;
+using linkrelay::fullUuid;
+using linkrelay::isPrintableText;
+using linkrelay::parseAddress;
+using linkrelay::parseHexBytes;
+using linkrelay::parseUuid;
+using linkrelay::sameUuid;
 
 namespace {
 

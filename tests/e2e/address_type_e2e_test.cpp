@@ -5,6 +5,10 @@
 
 #include <sys/wait.h>
 
+using linkrelay::CharacteristicFoundEvent;
+using linkrelay::Event;
+using linkrelay::ScanResultEvent;
+
 namespace e2e {
 namespace {
 

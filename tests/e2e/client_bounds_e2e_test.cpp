@@ -27,7 +27,7 @@ protected:
     // A bare connection to the service, kept until the test ends.
     GobSocket& connectRaw() {
         sockets.push_back(std::make_unique<GobSocket>());
-        EXPECT_TRUE(sockets.back()->open(Client::defaultPort, 5s));
+        EXPECT_TRUE(sockets.back()->open(linkrelay::Client::defaultPort, 5s));
         return *sockets.back();
     }
 

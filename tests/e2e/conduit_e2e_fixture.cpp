@@ -1,13 +1,19 @@
 // The conduit end-to-end fixture. See conduit_e2e_fixture.h.
 #include "conduit_e2e_fixture.h"
 
-#include "client/uuid_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <algorithm>
 #include <csignal>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using linkrelay::Client;
+using linkrelay::ClientError;
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
+using linkrelay::StatusEvent;
 
 namespace e2e {
 

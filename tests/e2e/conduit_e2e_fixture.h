@@ -5,8 +5,8 @@
 // Threads: each fixture belongs to the thread of its test.
 #pragma once
 
-#include "client/address_text.h"
-#include "client/client.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/client.h"
 #include "process_harness.h"
 #include "sim_dongle_process.h"
 
@@ -49,9 +49,9 @@ protected:
     void startReady(const std::vector<std::string>& dongleOptions = {});
 
     // A client with its session open and its first GobStatus taken.
-    std::unique_ptr<Client> openClient(StatusEvent* status = nullptr);
+    std::unique_ptr<linkrelay::Client> openClient(linkrelay::StatusEvent* status = nullptr);
     // Connects `client` to the echo pad and finds its characteristic (echoChar, index 0).
-    void connectToEchoChar(Client& client);
+    void connectToEchoChar(linkrelay::Client& client);
 
     std::string logText() const;
     // The "BG conduit: " lines of the log, each from that prefix on.
@@ -70,8 +70,8 @@ protected:
 
 // The events of kind T that `client` received within `timeout` (waits for the first).
 template <typename T>
-T waitKind(Client& client, std::chrono::milliseconds timeout, const std::string& what) {
-    return std::get<T>(client.waitFor(matchKind<T>(), timeout, what));
+T waitKind(linkrelay::Client& client, std::chrono::milliseconds timeout, const std::string& what) {
+    return std::get<T>(client.waitFor(linkrelay::matchKind<T>(), timeout, what));
 }
 
 } // namespace e2e

@@ -3,11 +3,24 @@
 // at both ends (the events a TCP client gets and the commands the dongle received).
 #include "conduit_e2e_fixture.h"
 
-#include "client/uuid_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+
+using linkrelay::AttributeValueEvent;
+using linkrelay::CharacteristicFoundEvent;
+using linkrelay::DisconnectedEvent;
+using linkrelay::Event;
+using linkrelay::EventMatcher;
+using linkrelay::eventName;
+using linkrelay::formatUuid;
+using linkrelay::RssiEvent;
+using linkrelay::sameUuid;
+using linkrelay::ScanResultEvent;
+using linkrelay::ServiceFoundEvent;
+using linkrelay::StatusEvent;
 
 namespace e2e {
 namespace {

@@ -5,6 +5,10 @@
 
 #include <algorithm>
 
+using linkrelay::Client;
+using linkrelay::ScanResultEvent;
+using linkrelay::StatusEvent;
+
 namespace e2e {
 namespace {
 

@@ -6,6 +6,11 @@
 
 #include "gob_socket.h"
 
+using linkrelay::Client;
+using linkrelay::ConnectionParameters;
+using linkrelay::ScanResultEvent;
+using linkrelay::StatusEvent;
+
 namespace e2e {
 namespace {
 

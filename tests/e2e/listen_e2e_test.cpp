@@ -4,8 +4,8 @@
 //
 // Each service here listens on a free port of its own, so none of these tests needs the
 // port 9089 lock.
-#include "client/client.h"
-#include "client/client_error.h"
+#include "linkrelay/client.h"
+#include "linkrelay/client_error.h"
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+using linkrelay::Client;
+using linkrelay::ClientError;
+using linkrelay::ClientErrorKind;
 
 namespace {
 

@@ -2,12 +2,12 @@
 // frame's bytes in hex) followed by a "fields:" line, and the frame must decode with the
 // framing and gob codecs of this tree to exactly those fields. Every request and event
 // type must have an example.
-#include "client/address_text.h"
-#include "client/bytes_text.h"
-#include "client/uuid_text.h"
 #include "gob/gob_events.h"
 #include "gob/gob_framing.h"
 #include "gob/gob_requests.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/bytes_text.h"
+#include "linkrelay/uuid_text.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,11 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using linkrelay::formatAddress;
+using linkrelay::formatHexBytes;
+using linkrelay::formatUuid;
+using linkrelay::parseHexBytes;
 
 namespace {
 

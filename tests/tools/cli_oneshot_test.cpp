@@ -4,6 +4,10 @@
 #include "fake_device.h"
 #include "tools/cli_options.h"
 
+using linkrelay::cli::ExitRefused;
+using linkrelay::cli::ExitSuccess;
+using linkrelay::cli::ExitUsage;
+
 namespace {
 
 class CliOneShot : public ::testing::Test {

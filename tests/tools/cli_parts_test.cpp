@@ -6,6 +6,17 @@
 
 #include <gtest/gtest.h>
 
+using linkrelay::cli::CliOptions;
+using linkrelay::cli::JsonObject;
+using linkrelay::cli::jsonString;
+using linkrelay::cli::jsonStringArray;
+using linkrelay::cli::parseCliOptions;
+using linkrelay::cli::parseNumber;
+using linkrelay::cli::parseSeconds;
+using linkrelay::cli::splitCommandLine;
+using linkrelay::cli::valueText;
+using linkrelay::cli::Word;
+
 namespace {
 
 TEST(CliOptions, GlobalOptionsAnywhereAndTheRestForTheCommand) {

@@ -7,6 +7,11 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+using linkrelay::cli::ExitRefused;
+using linkrelay::cli::ExitSuccess;
+using linkrelay::cli::ExitTimeout;
+using linkrelay::cli::ExitUsage;
+
 namespace {
 
 struct ProcessRun {

@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+using linkrelay::cli::runCli;
+
 CliRun runCliAgainst(const ServiceEndpoint& service, const std::vector<std::string>& arguments,
                      const std::string& input) {
     std::vector<std::string> all = {"--host", service.host, "--port", std::to_string(service.port)};

@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <fstream>
 
+using linkrelay::cli::ExitConnectFailed;
+using linkrelay::cli::ExitRefused;
+using linkrelay::cli::ExitSuccess;
+using linkrelay::cli::ExitTimeout;
+using linkrelay::cli::ExitUsage;
+
 namespace {
 
 const std::string address = "C0:11:22:33:44:55";

@@ -1,10 +1,14 @@
 // The fake device's answers.
 #include "fake_device.h"
 
-#include "client/address_text.h"
-#include "client/uuid_text.h"
 #include "event_frames.h"
 #include "gob/gob_requests.h"
+#include "linkrelay/address_text.h"
+#include "linkrelay/uuid_text.h"
+
+using linkrelay::parseAddress;
+using linkrelay::parseUuid;
+using linkrelay::sameUuid;
 
 namespace {
 

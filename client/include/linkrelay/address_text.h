@@ -11,8 +11,12 @@
 #include <string>
 #include <string_view>
 
+namespace linkrelay {
+
 // Six pairs of hex digits (either case) separated by ':'; nothing else is accepted.
 std::optional<BleAddress> parseAddress(std::string_view text);
 
 // Upper-case hex digits, most significant byte first.
 std::string formatAddress(const BleAddress& address);
+
+} // namespace linkrelay

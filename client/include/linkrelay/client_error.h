@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace linkrelay {
+
 enum class ClientErrorKind {
     Refused,       // nothing accepts connections at the host and port
     ConnectFailed, // the host did not resolve, or the connection failed another way
@@ -28,3 +30,5 @@ private:
 
 // "refused", "connect failed", "closed", "timeout", "malformed", "not open".
 std::string clientErrorKindName(ClientErrorKind kind);
+
+} // namespace linkrelay

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace linkrelay {
+
 struct ManufacturerData {
     uint16_t companyId = 0;     // the first two data bytes, least significant first
     std::vector<uint8_t> bytes; // the data after the company identifier
@@ -48,3 +50,5 @@ enum AdvertisingType : uint8_t {
     AdTxPower = 0x0A,
     AdManufacturerData = 0xFF,
 };
+
+} // namespace linkrelay

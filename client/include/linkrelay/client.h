@@ -11,11 +11,11 @@
 // change. open and close must not overlap any other call.
 #pragma once
 
-#include "client/client_error.h"
-#include "client/client_events.h"
-#include "client/client_socket.h"
-#include "client/event_match.h"
 #include "gob/gob_framing.h"
+#include "linkrelay/client_error.h"
+#include "linkrelay/client_events.h"
+#include "linkrelay/client_socket.h"
+#include "linkrelay/event_match.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,6 +25,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace linkrelay {
 
 // The values of a connect request, in the dongle's units.
 struct ConnectionParameters {
@@ -130,3 +132,5 @@ private:
     bool peerClosed = false;
     uint64_t dropped = 0;
 };
+
+} // namespace linkrelay

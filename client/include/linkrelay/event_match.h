@@ -4,11 +4,13 @@
 // Pure functions; the predicates hold copies of their arguments and are safe on any thread.
 #pragma once
 
-#include "client/client_events.h"
+#include "linkrelay/client_events.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+
+namespace linkrelay {
 
 using EventMatcher = std::function<bool(const Event&)>;
 
@@ -30,3 +32,5 @@ std::optional<EventMatcher> matchNamed(const std::string& name);
 template <class T> EventMatcher matchKind() {
     return [](const Event& event) { return std::holds_alternative<T>(event); };
 }
+
+} // namespace linkrelay

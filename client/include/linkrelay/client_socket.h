@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+namespace linkrelay {
+
 // A platform socket held in an integer wide enough for every platform's handle.
 using ClientSocketHandle = std::intptr_t;
 inline constexpr ClientSocketHandle noClientSocket = -1;
@@ -56,3 +58,5 @@ ClientIoResult clientSocketSendAll(ClientSocketHandle socket, const uint8_t* dat
                                    std::size_t size);
 
 void clientSocketClose(ClientSocketHandle socket);
+
+} // namespace linkrelay

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace linkrelay {
+
 // Two hex digits of either case.
 std::optional<uint8_t> parseHexByte(std::string_view digits);
 
@@ -24,3 +26,5 @@ std::string formatHexBytes(std::span<const uint8_t> bytes);
 
 // True when every byte is a printable ASCII character (and there is at least one).
 bool isPrintableText(std::span<const uint8_t> bytes);
+
+} // namespace linkrelay

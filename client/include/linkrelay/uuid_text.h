@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace linkrelay {
+
 // A record of length 2 or 16, most significant byte first, as the gobs carry it.
 std::optional<UuidRecord> parseUuid(std::string_view text);
 
@@ -23,3 +25,5 @@ UuidRecord fullUuid(const UuidRecord& uuid);
 
 // True when both name the same UUID, whatever their lengths.
 bool sameUuid(const UuidRecord& first, const UuidRecord& second);
+
+} // namespace linkrelay

@@ -4,9 +4,9 @@
 // Plain values and pure functions; safe on any thread.
 #pragma once
 
-#include "client/advertising.h"
 #include "gob/ble_types.h"
 #include "gob/gob.h"
+#include "linkrelay/advertising.h"
 
 #include <array>
 #include <cstdint>
@@ -14,6 +14,12 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+namespace linkrelay {
+
+// The codec's device address and UUID types, by their names in this library.
+using ::BleAddress;
+using ::UuidRecord;
 
 // The conduit's state as GobStatus carries it.
 enum class ConduitState : int32_t { Ready = 0, Failed = 1, NotReady = 2 };
@@ -101,3 +107,5 @@ std::string disconnectReasonName(uint8_t reason);
 
 // The device address that the event is about; nothing for a status.
 std::optional<BleAddress> eventAddress(const Event& event);
+
+} // namespace linkrelay
