@@ -4,7 +4,7 @@
 set -euo pipefail
 
 declare -A groups=(
-    [base]="cmake ninja-build g++ pkg-config python3 git googletest libgtest-dev libgmock-dev libsystemd-dev dbus-daemon"
+    [base]="cmake ninja-build g++ pkg-config python3 git googletest libgtest-dev libgmock-dev libsystemd-dev dbus-daemon iproute2"
     [fuzz]="clang libclang-rt-14-dev"
     [windows]="g++-mingw-w64-x86-64-posix wine64 wine googletest"
     [bench]="libbenchmark-dev linux-perf"

@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh base
 cmake --preset ci >/dev/null
 cmake --build --preset ci
-ctest --preset ci
-scripts/ci/python.sh
+scripts/ci/own_network.sh ctest --preset ci
+scripts/ci/own_network.sh scripts/ci/python.sh

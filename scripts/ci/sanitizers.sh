@@ -9,5 +9,5 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 for preset in asan tsan; do
     cmake --preset $preset >/dev/null
     cmake --build --preset $preset
-    ctest --preset $preset
+    scripts/ci/own_network.sh ctest --preset $preset
 done
