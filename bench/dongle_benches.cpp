@@ -218,7 +218,7 @@ void benchOneClient(BenchReport& report) {
         serviceFlow = serviceNotifyThroughput(rig, sockets, 20000);
         dropped = rig.dongle.droppedBytes();
     }
-    TempFolder floorFolder;
+    harness::TempDir floorFolder;
     FloorRelay relay(floorFolder.file(""), 1);
     if (!relay.ready()) {
         report.skip("Event latency", "floor", "the floor relay did not start");
@@ -251,7 +251,7 @@ void benchHundredClients(BenchReport& report) {
         service = serviceNotifyThroughput(rig, sockets, count);
         dropped = rig.dongle.droppedBytes();
     }
-    TempFolder floorFolder;
+    harness::TempDir floorFolder;
     FloorRelay relay(floorFolder.file(""), clients);
     const ReceiveOutcome floor =
         relay.ready() ? floorNotifyThroughput(relay, count) : ReceiveOutcome{};

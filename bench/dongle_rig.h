@@ -30,7 +30,7 @@ public:
     // Opens `count` clients, each with its GobStatus taken.
     std::vector<std::unique_ptr<GobSocket>> plainClients(int count);
 
-    TempFolder folder;
+    harness::TempDir folder;
     BenchDongle dongle;
     std::unique_ptr<ServiceProcess> service;
     uint16_t valueHandle = 0;

@@ -109,7 +109,7 @@ void perThousandthConnect(BenchReport& report) {
 } // namespace
 
 void benchLogCost(BenchReport& report) {
-    const TempFolder logs;
+    const harness::TempDir logs;
     logOpenIn(logs.file("logs"));
     if (!waitPortFree(120s)) {
         report.skip("Log", "log bytes", "port 9089 stayed busy");

@@ -75,7 +75,7 @@ void addFigure(BenchReport& report, int clients, const ReceiveOutcome& mux,
 
 void benchMuxAlone(BenchReport& report) {
     // The Mux logs as it does in the service: to standard error and to a log file.
-    const TempFolder logs;
+    const harness::TempDir logs;
     logOpenIn(logs.file("logs"));
     for (const auto& [clients, count] :
          {std::pair{1, uint64_t{200000}}, std::pair{100, uint64_t{10000}}}) {

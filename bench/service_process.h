@@ -1,12 +1,14 @@
-// The real linkrelay program as a child process of the benchmark, on a given serial
-// port, with its log in a folder of the benchmark's, plus what the benchmarks read of
-// it from /proc: resident memory and CPU time.
+// The real linkrelay program as a child process of the benchmark (started through the
+// tests' process harness), on a given serial port, with its log in a folder of the
+// benchmark's, plus what the benchmarks read of it from /proc: resident memory and CPU
+// time.
 //
-// Also: a temporary folder, and waiting for port 9089 to be free (other test runs on the
-// machine may hold it).
+// Also: waiting for port 9089 to be free (other test runs on the machine may hold it).
 //
 // Threads: each object belongs to the thread that made it.
 #pragma once
+
+#include "process_harness.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,19 +16,6 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// A fresh folder under /tmp, removed with its contents.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-
-private:
-    std::string path;
-};
 
 // The voluntary context switches of one thread so far, from its task folder
 // (/proc/PID/task/TID); 0 when it cannot be read.
@@ -46,8 +35,8 @@ public:
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
-    bool started() const { return pid > 0; }
-    pid_t id() const { return pid; }
+    bool started() const { return child.started(); }
+    pid_t id() const { return child.id(); }
     // nowNs() just before the process was spawned.
     int64_t spawnedAt() const { return spawnTime; }
     // Checks standard error every `pollMs` for a line containing `text`; nowNs() when it
@@ -66,7 +55,7 @@ public:
     long voluntarySwitches() const;
 
 private:
-    pid_t pid = -1;
-    int64_t spawnTime = 0;
+    int64_t spawnTime = 0; // set before the child is spawned
+    harness::ChildProcess child;
     std::string stderrPath;
 };

@@ -15,16 +15,8 @@ from .client import (
     Service,
     Subscription,
 )
-from .errors import (
-    Closed,
-    ConnectFailed,
-    DeviceDisconnected,
-    LinkrelayError,
-    NotReady,
-    ProtocolError,
-    Timeout,
-    reason_text,
-)
+from . import errors
+from .errors import *  # noqa: F401,F403 -- the exceptions, as errors.__all__ lists them
 from .gobs import Status
 from .text import normalize_uuid, short_uuid
 
@@ -32,21 +24,13 @@ __all__ = [
     "Advertisement",
     "Characteristic",
     "Client",
-    "Closed",
-    "ConnectFailed",
     "Device",
-    "DeviceDisconnected",
-    "LinkrelayError",
-    "NotReady",
-    "ProtocolError",
     "Scan",
     "ScanResult",
     "Service",
     "Status",
     "Subscription",
-    "Timeout",
     "normalize_uuid",
     "parse_advertisement",
-    "reason_text",
     "short_uuid",
-]
+] + errors.__all__

@@ -252,11 +252,8 @@ class Device:
         """Writes the value, of any length the frame holds; returns when the service
         reports it done (acknowledged, or for response=False handed to the dongle)."""
         index = await self._index(characteristic, timeout)
-        await self._request(
-            gobs.write(self.address, index, bytes(value), response),
-            lambda e: isinstance(e, gobs.WriteDone),
-            timeout,
-            "the end of the write",
+        await self._request_done(
+            gobs.write(self.address, index, bytes(value), response), timeout, "the end of the write"
         )
 
     async def notify(
@@ -277,11 +274,8 @@ class Device:
 
     async def unsubscribe(self, characteristic: CharacteristicLike, timeout: Optional[float] = None) -> None:
         index = await self._index(characteristic, timeout)
-        await self._request(
-            gobs.unsubscribe(self.address, index),
-            lambda e: isinstance(e, gobs.WriteDone),
-            timeout,
-            "the end of the unsubscription",
+        await self._request_done(
+            gobs.unsubscribe(self.address, index), timeout, "the end of the unsubscription"
         )
         subscription = self._subscriptions.pop(index, None)
         if subscription is not None:
@@ -316,11 +310,8 @@ class Device:
         previous = self._subscriptions.get(index)
         self._subscriptions[index] = subscription
         try:
-            await self._request(
-                encode(self.address, index),
-                lambda e: isinstance(e, gobs.WriteDone),
-                timeout,
-                "the end of the subscription",
+            await self._request_done(
+                encode(self.address, index), timeout, "the end of the subscription"
             )
         except BaseException:
             self._subscriptions.pop(index, None)
@@ -343,6 +334,11 @@ class Device:
         if isinstance(characteristic, int):
             return characteristic
         return (await self.characteristic(characteristic, timeout)).index
+
+    async def _request_done(self, gob, timeout, awaited) -> None:
+        """A request the service answers with WriteDone: writes, subscriptions and their
+        ends."""
+        await self._request(gob, lambda e: isinstance(e, gobs.WriteDone), timeout, awaited)
 
     async def _request(self, gob, match, timeout, awaited, batch=False, expect_disconnect=False):
         async with self._lock:

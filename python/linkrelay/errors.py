@@ -2,6 +2,17 @@
 
 import asyncio
 
+__all__ = [
+    "Closed",
+    "ConnectFailed",
+    "DeviceDisconnected",
+    "LinkrelayError",
+    "NotReady",
+    "ProtocolError",
+    "Timeout",
+    "reason_text",
+]
+
 
 class LinkrelayError(Exception):
     """Base of every error this package raises."""

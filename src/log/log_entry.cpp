@@ -50,8 +50,6 @@ void LogEntry::format(const char* format, va_list args) {
     const int length = std::vsnprintf(text.data() + used, text.size() - used, format, args);
     if (length > 0 && used + static_cast<std::size_t>(length) >= text.size()) {
         reserveMore(static_cast<std::size_t>(length));
-        // `again` is set by va_copy above, which the analyzer does not follow.
-        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
         std::vsnprintf(text.data() + used, text.size() - used, format, again);
     }
     va_end(again);

@@ -8,13 +8,13 @@ namespace {
 
 // Inits until it succeeds (true) or a stop is requested (false).
 bool initUntilUp(Mux& mux, Conduit& conduit, MuxMessage& message,
-                 const std::function<bool()>& stopping) {
+                 const std::function<bool()>& stopping, const InitRetryPause& pause) {
     while (!stopping()) {
         if (mux.init(&conduit, message) == 0) {
             return true;
         }
         logPrint(LogStamp::With, "mux init error: %s\n", message.data());
-        mux.restAfterFailedInit(muxInitRetryMs, stopping);
+        pause(muxInitRetryMs);
     }
     return false;
 }
@@ -36,9 +36,15 @@ void workUntilFailure(Mux& mux, MuxMessage& message, const std::function<bool()>
 } // namespace
 
 void runMuxLoop(Mux& mux, Conduit& conduit, const std::function<bool()>& stopping) {
+    runMuxLoop(mux, conduit, stopping,
+               [&](int milliseconds) { mux.restAfterFailedInit(milliseconds, stopping); });
+}
+
+void runMuxLoop(Mux& mux, Conduit& conduit, const std::function<bool()>& stopping,
+                const InitRetryPause& pause) {
     MuxMessage message{};
     while (!stopping()) {
-        if (initUntilUp(mux, conduit, message, stopping)) {
+        if (initUntilUp(mux, conduit, message, stopping, pause)) {
             workUntilFailure(mux, message, stopping);
         }
         // Also after inits that never succeeded: a stop always leaves the Mux closed.

@@ -32,6 +32,6 @@ public:
     void drain();
 
 private:
-    SocketHandle watched = noSocket; // eventfd, or the receiving socket of the pair
-    SocketHandle sender = noSocket;  // the sending socket of the pair (Windows only)
+    SocketHandle watched = noSocket;                 // eventfd, or the receiving socket of the pair
+    [[maybe_unused]] SocketHandle sender = noSocket; // the sending socket of the pair (Windows)
 };

@@ -5,14 +5,18 @@
 
 #include "conduit/bgapi/bgapi_pack.h"
 #include "gob/gob_events.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const Bytes setScanParameters{0x00, 0x05, 0x06, 0x07, 0xD0, 0x07, 0xD0, 0x07, 0x01};
 const Bytes gapDiscover{0x00, 0x01, 0x06, 0x02, 0x02};
@@ -29,16 +33,18 @@ TEST(ConduitBgThreadTest, AnOperationWakesTheWaitingReaderAndAStopClosesThePort)
     std::atomic<bool> stop{false};
     std::thread reader([&] { conduit.runReaderLoop([&stop] { return stop.load(); }); });
 
-    ASSERT_TRUE(line->waitFor([&] { return conduit.ready.load(); }));
+    ASSERT_TRUE(harness::waitUntil([&] { return conduit.ready.load(); }, 5s));
     {
         const LockGuard guard(conduit.lock);
         ASSERT_TRUE(conduit.startScan());
     }
     // The reader waits up to a second per read; the kick ends its wait.
-    const bool discovered = line->waitFor([&line] {
-        const std::vector<Bytes> writes = line->writes();
-        return std::find(writes.begin(), writes.end(), gapDiscover) != writes.end();
-    });
+    const bool discovered = harness::waitUntil(
+        [&line] {
+            const std::vector<Bytes> writes = line->writes();
+            return std::find(writes.begin(), writes.end(), gapDiscover) != writes.end();
+        },
+        5s);
     stop = true;
     reader.join();
 

@@ -2,23 +2,40 @@
 // port under test opens the slave (or a link to it).
 #include "conduit/serial/serial_port_platform.h"
 #include "conduit/serial/serial_source.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <poll.h>
 #include <pty.h>
-#include <thread>
+#include <string>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// Whether thread `thread` of this process is blocked in poll, where the port's read waits.
+bool waitsInPoll(pid_t thread) {
+    std::ifstream file("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1; // stays so for "running"
+    file >> number;
+#ifdef SYS_poll
+    if (number == SYS_poll) {
+        return true;
+    }
+#endif
+    return number == SYS_ppoll;
+}
 
 // A pty pair; the master is the dongle's side.
 class PtyPair {
@@ -134,11 +151,15 @@ TEST_F(LinuxSerialPortTest, EmptyRoundWhenNothingArrives) {
 }
 
 TEST_F(LinuxSerialPortTest, CancelEndsThePendingRead) {
-    auto reading = std::async(std::launch::async, [this] {
+    std::atomic<pid_t> readerThread{0};
+    auto reading = std::async(std::launch::async, [this, &readerThread] {
+        readerThread = gettid();
         std::array<uint8_t, 4> buffer{};
         return port->readSome(4, buffer.data(), 60000);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The read is pending once its thread waits in poll.
+    ASSERT_TRUE(harness::waitUntil([&] { return readerThread != 0 && waitsInPoll(readerThread); },
+                                   std::chrono::seconds(10)));
     port->cancelRead();
     ASSERT_EQ(reading.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(reading.get(), serialReadCancelled);

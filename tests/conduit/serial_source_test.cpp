@@ -1,34 +1,26 @@
 // The simulated dongle's port source (--simulate): its port, and a reset's
 // re-enumeration seen as open failing and then succeeding.
 #include "conduit/serial/simulated_source.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 
 const Bytes systemHello = {0x00, 0x00, 0x00, 0x01};
 const Bytes systemHelloResponse = {0x00, 0x00, 0x00, 0x01};
 const Bytes systemReset = {0x00, 0x01, 0x00, 0x00, 0x00};
 
-// Polls `done` every 10 ms for up to 10 s.
+// Polls `done` for up to 10 s.
 bool eventually(const std::function<bool()>& done) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return harness::waitUntil(done, std::chrono::seconds(10));
 }
 
 // Reads `count` bytes in rounds of 100 ms, for up to 50 rounds; fewer on a failure.

@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,26 +38,10 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
     return bytes;
 }
 
-namespace {
-
-// Whether port 9089 can be bound here: if another program holds it, the clients of a
-// test would talk to that program.
-bool servicePortFree() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(Client::defaultPort);
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return free;
-}
-
-} // namespace
-
 void ConduitE2e::SetUp() {
-    ASSERT_TRUE(harness::waitUntil(servicePortFree, 30s)) << "port 9089 is held by another program";
+    // If another program holds the port, the clients of a test would talk to that program.
+    ASSERT_TRUE(harness::waitUntil([] { return harness::portFree(Client::defaultPort); }, 30s))
+        << "port 9089 is held by another program";
 }
 
 void ConduitE2e::TearDown() {
@@ -109,19 +91,28 @@ void ConduitE2e::startReady(const std::vector<std::string>& dongleOptions) {
 std::unique_ptr<Client> ConduitE2e::openClient(StatusEvent* status) {
     auto client = std::make_unique<Client>();
     // The service listens once its mux thread has set up; give it a few seconds.
-    for (int attempt = 0; attempt < 50 && !client->isOpen(); ++attempt) {
-        try {
-            client->open();
-        } catch (const ClientError&) {
-            std::this_thread::sleep_for(100ms);
-        }
-    }
-    EXPECT_TRUE(client->isOpen());
+    EXPECT_TRUE(harness::waitUntil(
+        [&] {
+            try {
+                client->open();
+            } catch (const ClientError&) {
+            }
+            return client->isOpen();
+        },
+        5s));
     const StatusEvent first = client->waitStatus(5s);
     if (status != nullptr) {
         *status = first;
     }
     return client;
+}
+
+void ConduitE2e::connectToEchoChar(Client& client) {
+    const BleAddress echo = address(echoPad);
+    client.connect(echo);
+    client.waitConnected(echo, 10s);
+    client.findAttributes(echo, {uuid(echoChar)});
+    ASSERT_EQ(client.waitCharacteristics(echo, 10s).size(), 1U);
 }
 
 std::string ConduitE2e::logText() const {

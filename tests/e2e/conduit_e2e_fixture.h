@@ -50,6 +50,8 @@ protected:
 
     // A client with its session open and its first GobStatus taken.
     std::unique_ptr<linkrelay::Client> openClient(linkrelay::StatusEvent* status = nullptr);
+    // Connects `client` to the echo pad and finds its characteristic (echoChar, index 0).
+    void connectToEchoChar(linkrelay::Client& client);
 
     std::string logText() const;
     // The "BG conduit: " lines of the log, each from that prefix on.

@@ -101,14 +101,18 @@ TEST_F(ConduitE2e, ScanningIsSharedBetweenClientsAndStopsWithTheLastScanner) {
     second->waitFor(scanResultFrom(address(pulseHr)), 10s, "a scan result");
     EXPECT_TRUE(discovering(*dongle));
 
-    // The first leaves scanning; the second still hears every device.
+    // The first leaves scanning; the second still hears every device. A disconnect the
+    // first sends after it is dispatched after the stop: once the conduit has answered
+    // it, the stop has been handled.
     first->stopScan();
-    std::this_thread::sleep_for(1500ms);
-    EXPECT_TRUE(discovering(*dongle));
+    first->disconnect(BleAddress{{0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}});
+    ASSERT_TRUE(waitLines("BG conduit: Zuna was not connected to this QAP", 1, 5s));
     while (second->nextEvent(0ms)) {
     }
     second->waitFor(scanResultFrom(address(pulseHr)), 10s, "a result after the first stopped");
     second->waitFor(scanResultFrom(address(echoPad)), 10s, "a result after the first stopped");
+    EXPECT_TRUE(discovering(*dongle));
+    EXPECT_TRUE(dongle->recorded("gap_end_procedure").empty()) << "the scan never stopped";
 
     second->stopScan();
     EXPECT_TRUE(harness::waitUntil([&] { return !discovering(*dongle); }, 5s));

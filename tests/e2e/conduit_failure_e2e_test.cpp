@@ -112,10 +112,7 @@ TEST_F(ConduitE2e, WriteCommandsRefusedForLackOfMemoryAreSentAgain) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     auto client = openClient();
     const BleAddress echo = address(echoPad);
-    client->connect(echo);
-    client->waitConnected(echo, 10s);
-    client->findAttributes(echo, {uuid(echoChar)});
-    ASSERT_EQ(client->waitCharacteristics(echo, 10s).size(), 1U);
+    ASSERT_NO_FATAL_FAILURE(connectToEchoChar(*client));
 
     EXPECT_EQ(dongle->control("busy 3"), "ok\n");
     client->write(echo, 0, std::vector<uint8_t>{0x0A, 0x0B}, false);
@@ -168,8 +165,11 @@ TEST_F(ConduitE2e, SigtermWhileRunningExitsWithinAReadCycle) {
 
 TEST_F(ConduitE2e, SigtermWhileTheDongleIsSilentExitsWithinAReadCycle) {
     ASSERT_NO_FATAL_FAILURE(startReady());
+    const size_t hellos = dongle->recorded("system_hello").size();
     EXPECT_EQ(dongle->control("silence on"), "ok\n");
-    std::this_thread::sleep_for(2500ms);
+    // The reader has noticed the silence once it probes the dongle with a hello.
+    ASSERT_TRUE(
+        harness::waitUntil([&] { return dongle->recorded("system_hello").size() > hellos; }, 10s));
     ASSERT_NO_FATAL_FAILURE(stopService(5s));
 }
 

@@ -4,13 +4,7 @@
 // checks that the other clients are still served and the service still stops.
 #include "conduit_e2e_fixture.h"
 
-#include "gob/gob_framing.h"
-
-#include <arpa/inet.h>
-#include <array>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "gob_socket.h"
 
 using linkrelay::Client;
 using linkrelay::ConnectionParameters;
@@ -19,54 +13,6 @@ using linkrelay::StatusEvent;
 
 namespace e2e {
 namespace {
-
-// A raw TCP connection to the service, for bytes the client library will not send.
-class RawConnection {
-public:
-    RawConnection() {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(Client::defaultPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawConnection() { ::close(fd); }
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
-
-    bool sendGob(const std::vector<uint8_t>& content) {
-        std::vector<uint8_t> frame(gobPrefixMaxSize);
-        frame.resize(encodeGobPrefix(static_cast<uint32_t>(content.size()), frame.data()));
-        frame.insert(frame.end(), content.begin(), content.end());
-        return ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(frame.size());
-    }
-
-    // True when the service closes the connection within `timeout` (whatever it sent
-    // before is read and dropped).
-    bool closedWithin(std::chrono::milliseconds timeout) {
-        timeval wait{static_cast<time_t>(timeout.count() / 1000),
-                     static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        std::array<uint8_t, 256> buffer{};
-        for (int reads = 0; reads < 1000; ++reads) {
-            const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-            if (got == 0) {
-                return true;
-            }
-            if (got < 0) {
-                return false;
-            }
-        }
-        return false;
-    }
-
-    bool connected = false;
-
-private:
-    int fd = -1;
-};
 
 // The 0xFFFF connect never reaches the dongle: its sender's session ends, and another
 // client's scan runs at once. A connect the dongle itself refuses (a connect during a
@@ -154,10 +100,7 @@ TEST_F(ConduitE2e, AWedgedPortFailsThePortAndTheServiceStaysResponsive) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     auto client = openClient();
     const BleAddress echo = address(echoPad);
-    client->connect(echo);
-    client->waitConnected(echo, 10s);
-    client->findAttributes(echo, {uuid(echoChar)});
-    ASSERT_EQ(client->waitCharacteristics(echo, 10s).size(), 1U);
+    ASSERT_NO_FATAL_FAILURE(connectToEchoChar(*client));
 
     EXPECT_EQ(dongle->control("wedge on"), "ok\n");
     // Far more command bytes than the pty holds.
@@ -190,8 +133,8 @@ TEST_F(ConduitE2e, AWedgedPortFailsThePortAndTheServiceStaysResponsive) {
 TEST_F(ConduitE2e, AFindAttributesWithMoreThan256UuidsEndsItsSendersSession) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     auto bystander = openClient();
-    RawConnection raw;
-    ASSERT_TRUE(raw.connected);
+    GobSocket raw;
+    ASSERT_TRUE(raw.open(Client::defaultPort, 5s));
     std::vector<uint8_t> gob{GobFindAttributes};
     const BleAddress echo = address(echoPad);
     gob.insert(gob.end(), echo.bytes.begin(), echo.bytes.end());
@@ -199,8 +142,8 @@ TEST_F(ConduitE2e, AFindAttributesWithMoreThan256UuidsEndsItsSendersSession) {
     for (int i = 0; i < 257; ++i) {
         gob.insert(gob.end(), {2, static_cast<uint8_t>(i), 0x2A});
     }
-    ASSERT_TRUE(raw.sendGob(gob));
-    EXPECT_TRUE(raw.closedWithin(5s));
+    ASSERT_TRUE(raw.sendContent(gob));
+    EXPECT_TRUE(raw.waitClosed(5s));
     EXPECT_TRUE(waitLines("mux: client ", 1, 5s));
     EXPECT_NE(logText().find("failed: failed to get uuid from attributes gob"), std::string::npos);
     EXPECT_EQ(countLines("BG conduit: in findCharsAndDescs"), 0);

@@ -1,21 +1,17 @@
 // The real program with a log file that cannot be written: its log folder holds, under
 // every name the first file can take, a link to /dev/full. The service must go on serving
 // clients, note the failure once, and keep every line in standard error.
-#include "gob/gob_protocol.h"
+#include "gob_socket.h"
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
-#include <netinet/in.h>
 #include <optional>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,43 +30,6 @@ std::string firstLogName(time_t second) {
     char name[64];
     std::strftime(name, sizeof name, "zevlog-%Y-%m-%d.%H-%M-%S.txt", &local);
     return name;
-}
-
-// Connects to the service's port on loopback, retrying until `timeout`; -1 on failure.
-int connectToService(std::chrono::milliseconds timeout) {
-    int connected = -1;
-    waitUntil(
-        [&] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(gobDefaultPort);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                connected = fd;
-                return true;
-            }
-            ::close(fd);
-            return false;
-        },
-        timeout);
-    return connected;
-}
-
-// The type byte of the first gob that arrives on `fd` within 5 s.
-std::optional<uint8_t> firstGobType(int fd) {
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    uint8_t frame[2] = {};
-    std::size_t have = 0;
-    while (have < sizeof frame) {
-        const ssize_t got = ::recv(fd, frame + have, sizeof frame - have, 0);
-        if (got <= 0) {
-            return std::nullopt;
-        }
-        have += static_cast<std::size_t>(got);
-    }
-    return frame[1];
 }
 
 int countOf(const std::string& text, const std::string& piece) {
@@ -109,10 +68,11 @@ TEST(LogE2e, LogFileOnAFullDiskLeavesTheServiceServingAndStandardErrorComplete) 
         << readFile(stderrPath);
 
     for (int client = 0; client < 2; ++client) {
-        const int fd = connectToService(10s);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(firstGobType(fd), GobStatus);
-        ::close(fd);
+        GobSocket socket;
+        ASSERT_TRUE(socket.open(gobDefaultPort, 10s));
+        const std::optional<Gob> first = socket.waitGob(5s);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(gobType(*first), GobStatus);
     }
     ASSERT_TRUE(waitUntil([&] { return countOf(readFile(stderrPath), "mux: remove ") == 2; }, 5s))
         << readFile(stderrPath);

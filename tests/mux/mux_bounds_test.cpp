@@ -35,11 +35,11 @@ TEST_F(MuxOverTcp, FastSenderDoesNotStarveASlowOneAndBothAreServedInFull) {
         bytes.insert(bytes.end(), frame.begin(), frame.end());
     }
     std::thread sender([&] { EXPECT_TRUE(fast->sendBytes(bytes)); });
-    ASSERT_TRUE(waitFor([&] { return conduit.calls().size() >= 200; }, 20000ms));
+    ASSERT_TRUE(waitUntil([&] { return conduit.calls().size() >= 200; }, 20000ms));
     const std::size_t before = conduit.calls().size();
     ASSERT_TRUE(slow->sendGob(readRequest(quiet)));
     sender.join();
-    ASSERT_TRUE(waitFor([&] { return conduit.calls().size() == burst + 1; }, 60000ms));
+    ASSERT_TRUE(waitUntil([&] { return conduit.calls().size() == burst + 1; }, 60000ms));
     const std::vector<std::string> calls = conduit.calls();
     const std::size_t served = positionOf(calls, "read " + addressText(quiet) + " 0");
     ASSERT_LT(served, calls.size());
@@ -68,8 +68,15 @@ TEST_F(MuxOverTcp, FrameLeftUnfinishedEndsOnlyThatSession) {
         ASSERT_TRUE(steady->sendGob(readRequest(device)));
         std::this_thread::sleep_for(200ms);
     }
-    EXPECT_TRUE(waitFor([&] { return conduit.calls().size() == 3; }, 5000ms));
-    EXPECT_FALSE(steady->waitClosed(100ms));
+    EXPECT_TRUE(waitUntil([&] { return conduit.calls().size() == 3; }, 5000ms));
+    // The session goes on: an event posted now still reaches it.
+    Gob event;
+    buildDisconnectedGob(event, testAddress(9, 2), 0x13);
+    conduit.post(event);
+    const auto& gobs = steady->receiveGobs(2, 5000ms);
+    ASSERT_EQ(gobs.size(), 2U);
+    EXPECT_EQ(gobs.back(), asBytes(event));
+    EXPECT_FALSE(steady->closed());
     EXPECT_EQ(positionOf(conduit.calls(), "connect " + addressText(device) + " 6 12 100 0"),
               conduit.calls().size())
         << "the unfinished frame was never dispatched";
@@ -99,7 +106,7 @@ TEST_F(MuxOverTcp, ConnectionsBeyondTheClientLimitAreClosedAtAcceptLoggedOnceAnE
     }
     // One leaves: the next one is served, and the limit reached again is a new episode.
     served.pop_back();
-    ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux: remove ") == 1; }, 5000ms));
+    ASSERT_TRUE(waitUntil([&] { return logCount(mark, "mux: remove ") == 1; }, 5000ms));
     auto next = arrive();
     ASSERT_TRUE(next);
     EXPECT_EQ(next->gobs().size(), 1U);

@@ -11,9 +11,11 @@
 #include "mux_test_support.h"
 #include "recording_conduit.h"
 #include "tcp_test_client.h"
+#include "wait_until.h"
 
 #include "gob/gob_events.h"
 #include "gob/gob_requests.h"
+#include "net/stream_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +23,15 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <functional>
+#include <malloc.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
+using harness::waitUntil;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool sanitized = true;
@@ -39,18 +41,6 @@ inline constexpr bool sanitized =
 #else
 inline constexpr bool sanitized = false;
 #endif
-
-// Polls `done` every 5 ms until it holds or `limit` passes.
-inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // The number of descriptors the process holds open, from /proc.
 inline int openDescriptors() {
@@ -63,13 +53,11 @@ inline int openDescriptors() {
     return count;
 }
 
-// The process's resident memory in bytes, from /proc.
-inline long residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE);
+// The bytes the process's heap holds for live allocations (glibc's count, whatever the
+// allocator has handed back to the system or kept).
+inline std::size_t heapBytesInUse() {
+    const struct mallinfo2 heap = mallinfo2();
+    return heap.uordblks + heap.hblkhd;
 }
 
 inline GobBytes asBytes(const Gob& gob) {
@@ -125,6 +113,14 @@ protected:
             std::thread([this] { runMuxLoop(mux, conduit, [this] { return stop.load(); }); });
     }
 
+    // The Mux with `pause` after each failed init in place of the Mux's own rest.
+    void startMux(InitRetryPause pause) {
+        muxThread = std::thread([this, pause = std::move(pause)] {
+            runMuxLoop(
+                mux, conduit, [this] { return stop.load(); }, pause);
+        });
+    }
+
     void stopMux() {
         stop = true;
         mux.wake();
@@ -135,13 +131,7 @@ protected:
 
     // A client that is in the Mux's registry: it has received its GobStatus.
     std::unique_ptr<TcpTestClient> arrive(int receiveBuffer = 0) {
-        std::unique_ptr<TcpTestClient> client;
-        waitFor(
-            [&] {
-                return (client = TcpTestClient::connectTo(gobDefaultPort, receiveBuffer)) !=
-                       nullptr;
-            },
-            5000ms);
+        auto client = TcpTestClient::connectTo(gobDefaultPort, receiveBuffer);
         if (client) {
             client->receiveGobs(1, 5000ms);
         }
@@ -149,7 +139,7 @@ protected:
     }
 
     bool conduitWasCalled(const std::string& call) {
-        return waitFor(
+        return waitUntil(
             [&] {
                 const auto calls = conduit.calls();
                 return std::find(calls.begin(), calls.end(), call) != calls.end();
@@ -164,6 +154,34 @@ protected:
         EXPECT_TRUE(conduitWasCalled("connect " + addressText(device) + " 6 12 100 0"));
         conduit.post(connectedEvent(device));
         return client;
+    }
+
+    // `client` asks for a scan, and inside that conduit call, on the mux thread, the
+    // listening stream goes away: the Mux's work fails and the loop starts it again.
+    // True when the client's session ended.
+    bool loseTheListeningStreamThrough(TcpTestClient& client) {
+        conduit.setOnCall([] {
+            for (Stream* stream = streamLayer().head.get(); stream != nullptr;
+                 stream = stream->next.get()) {
+                if (stream->state == StreamState::Listening) {
+                    streamClose(stream);
+                }
+            }
+        });
+        const bool ended = client.sendGob(startScanRequest()) && client.waitClosed(5000ms);
+        conduit.setOnCall(nullptr);
+        return ended;
+    }
+
+    // Wakes the mux thread once and counts the passes that follow. A thread that rests
+    // makes one pass for the wake (one more may still be under way, or consume a wake-up
+    // that came in after its routing); one that does not rest passes again and again.
+    std::uint64_t passesForOneWake() {
+        const std::uint64_t wakes = streamWakeCount();
+        const std::uint64_t passes = streamPassCount();
+        mux.wake();
+        EXPECT_TRUE(waitUntil([&] { return streamWakeCount() > wakes; }, 5000ms));
+        return streamPassCount() - passes;
     }
 
     Mux mux;

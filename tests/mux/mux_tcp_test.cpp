@@ -5,17 +5,15 @@
 // thread sleeping until there is work (woken by posted events and stops, idle after).
 #include "mux_tcp_fixture.h"
 
-#include "net/stream_internal.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,7 +59,7 @@ void expectOnlyTheSenderIsDropped(RecordingConduit& conduit, std::size_t mark,
     ASSERT_EQ(other.receiveGobs(2, 5000ms).size(), 2U);
     ASSERT_TRUE(failing.sendBytes(badBytes));
     EXPECT_TRUE(failing.waitClosed(5000ms));
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
             const auto calls = conduit.calls();
             return std::find(calls.begin(), calls.end(),
@@ -106,18 +104,7 @@ TEST_F(MuxOverTcp, LossOfTheListeningStreamRestartsTheMux) {
     startMux();
     auto client = arrive();
     ASSERT_TRUE(client);
-    // Inside the conduit call, on the mux thread, the listening stream goes away.
-    conduit.setOnCall([] {
-        for (Stream* stream = streamLayer().head.get(); stream != nullptr;
-             stream = stream->next.get()) {
-            if (stream->state == StreamState::Listening) {
-                streamClose(stream);
-            }
-        }
-    });
-    ASSERT_TRUE(client->sendGob(startScanRequest()));
-    EXPECT_TRUE(client->waitClosed(5000ms));
-    conduit.setOnCall(nullptr);
+    EXPECT_TRUE(loseTheListeningStreamThrough(*client));
     auto again = arrive();
     ASSERT_TRUE(again);
     EXPECT_EQ(again->gobs().front()[0], GobStatus);
@@ -137,7 +124,7 @@ TEST_F(MuxOverTcp, ClientThatStopsReadingIsDroppedPastTheOutputBound) {
         return std::find(calls.begin(), calls.end(), released) != calls.end();
     };
     const Gob value = valueEvent(device, 255);
-    const long before = residentBytes();
+    const std::size_t before = heapBytesInUse();
     constexpr int batch = 500;
     // Far more than the bound would be held for the client without it.
     const int batches = sanitized ? 200 : 800;
@@ -152,11 +139,12 @@ TEST_F(MuxOverTcp, ClientThatStopsReadingIsDroppedPastTheOutputBound) {
             break;
         }
     }
-    EXPECT_TRUE(waitFor(wasReleased, 10000ms)) << "posted " << posted * batch << " events";
+    EXPECT_TRUE(waitUntil(wasReleased, 10000ms)) << "posted " << posted * batch << " events";
     EXPECT_NE(logSince(mark).find("failed: unsent output above 8 MiB\n"), std::string::npos);
     if (!sanitized) {
-        std::this_thread::sleep_for(200ms);
-        EXPECT_LT(residentBytes() - before, 48L * 1024 * 1024);
+        // What was held for the client is given back once its session has ended.
+        EXPECT_TRUE(waitUntil([&] { return heapBytesInUse() < before + 48 * 1024 * 1024; }, 5000ms))
+            << heapBytesInUse() - before << " bytes more than before";
     }
 }
 
@@ -165,13 +153,32 @@ TEST_F(MuxOverTcp, TakenPortIsRetriedAboutOnceASecondUntilItIsFree) {
     if (!holder.holding()) {
         GTEST_SKIP() << "port 9089 is in use by another program";
     }
-    startMux();
-    std::this_thread::sleep_for(3500ms);
-    const int failures = logCount(mark, "mux init error: failed to create server\n");
-    EXPECT_GE(failures, 2);
-    EXPECT_LE(failures, 5);
+    // Each failed init asks for a pause; the third is held until the port is free.
+    std::mutex pausesLock;
+    std::vector<int> pauses;
+    std::atomic<bool> portReleased{false};
+    startMux([&](int milliseconds) {
+        std::size_t count = 0;
+        {
+            const std::lock_guard<std::mutex> guard(pausesLock);
+            pauses.push_back(milliseconds);
+            count = pauses.size();
+        }
+        if (count >= 3) {
+            waitUntil([&] { return portReleased.load() || stop.load(); }, 10000ms);
+        }
+    });
+    const auto pausesAsked = [&] {
+        const std::lock_guard<std::mutex> guard(pausesLock);
+        return pauses;
+    };
+    ASSERT_TRUE(waitUntil([&] { return pausesAsked().size() == 3; }, 5000ms));
+    EXPECT_EQ(pausesAsked(), (std::vector<int>{muxInitRetryMs, muxInitRetryMs, muxInitRetryMs}));
+    EXPECT_EQ(muxInitRetryMs, 1000);
+    EXPECT_EQ(logCount(mark, "mux init error: failed to create server\n"), 3);
     EXPECT_EQ(logCount(mark, "mux: tried to remove nonexistant QAP\n"), 0);
     holder.release();
+    portReleased = true;
     auto client = arrive();
     ASSERT_TRUE(client);
     EXPECT_EQ(client->gobs().size(), 1U);
@@ -183,7 +190,7 @@ TEST_F(MuxOverTcp, StopDuringFailingInitsEndsTheLoopPromptly) {
         GTEST_SKIP() << "port 9089 is in use by another program";
     }
     startMux();
-    ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux init error: ") >= 1; }, 5000ms));
+    ASSERT_TRUE(waitUntil([&] { return logCount(mark, "mux init error: ") >= 1; }, 5000ms));
     const auto asked = std::chrono::steady_clock::now();
     stopMux();
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
@@ -198,8 +205,10 @@ TEST_F(MuxOverTcp, FrameSentOneByteAtATimeIsDispatchedOnce) {
     ASSERT_TRUE(client->sendBytes(framed(connectRequest(device)), true));
     const std::string call = "connect " + addressText(device) + " 6 12 100 0";
     ASSERT_TRUE(conduitWasCalled(call));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(conduit.calls(), std::vector<std::string>{call});
+    // A later request of the same client is dispatched after anything the frame led to.
+    ASSERT_TRUE(client->sendGob(startScanRequest()));
+    ASSERT_TRUE(conduitWasCalled("startScan"));
+    EXPECT_EQ(conduit.calls(), (std::vector<std::string>{call, "startScan"}));
     EXPECT_FALSE(client->closed());
 }
 
@@ -281,21 +290,15 @@ TEST_F(MuxOverTcp, PostsFromSeveralThreadsWhileTheMuxIsBusyArriveInOrderThenTheL
     }
     conduit.setOnCall(nullptr);
     ASSERT_TRUE(conduitWasCalled("read " + addressText(device) + " 0"));
-    // All delivered and nothing left to do: the mux thread waits without passing again
-    // (one pass may still consume a wake-up that came in after its routing).
-    std::this_thread::sleep_for(100ms);
-    const std::uint64_t passes = streamPassCount();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_LE(streamPassCount() - passes, 1U);
+    // All delivered and nothing left to do: the mux thread rests.
+    EXPECT_LE(passesForOneWake(), 2U);
 }
 
 TEST_F(MuxOverTcp, StopWhileTheMuxWaitsWithNoClientsEndsTheLoop) {
     startMux();
-    ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux: inited") == 1; }, 5000ms));
-    // Let the loop settle into its wait, with nothing to wake it.
-    const std::uint64_t passes = streamPassCount();
-    std::this_thread::sleep_for(200ms);
-    EXPECT_LE(streamPassCount() - passes, 1U);
+    ASSERT_TRUE(waitUntil([&] { return logCount(mark, "mux: inited") == 1; }, 5000ms));
+    // The loop rests in its wait, with nothing to wake it.
+    EXPECT_LE(passesForOneWake(), 2U);
     auto stopped = std::async(std::launch::async, [this] { stopMux(); });
     EXPECT_EQ(stopped.wait_for(10s), std::future_status::ready);
     stopped.wait();
@@ -308,18 +311,9 @@ TEST_F(MuxOverTcp, RestartsOfTheMuxLeakNoDescriptor) {
     for (int restart = 1; restart <= 3; ++restart) {
         auto client = arrive();
         ASSERT_TRUE(client) << "restart " << restart;
-        conduit.setOnCall([] {
-            for (Stream* stream = streamLayer().head.get(); stream != nullptr;
-                 stream = stream->next.get()) {
-                if (stream->state == StreamState::Listening) {
-                    streamClose(stream);
-                }
-            }
-        });
-        ASSERT_TRUE(client->sendGob(startScanRequest()));
-        EXPECT_TRUE(client->waitClosed(5000ms));
-        conduit.setOnCall(nullptr);
-        ASSERT_TRUE(waitFor([&] { return logCount(mark, "mux: inited") == restart + 1; }, 5000ms));
+        EXPECT_TRUE(loseTheListeningStreamThrough(*client));
+        ASSERT_TRUE(
+            waitUntil([&] { return logCount(mark, "mux: inited") == restart + 1; }, 5000ms));
     }
     auto last = arrive();
     ASSERT_TRUE(last);

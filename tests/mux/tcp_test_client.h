@@ -1,10 +1,10 @@
-// A blocking loopback TCP client for the Mux's tests, speaking framed gobs, plus a socket
-// that holds a port. One implementation per platform (tcp_test_client_posix.cpp).
+// The Mux's tests' view of a loopback client (the tests' GobSocket) that keeps every gob
+// it receives, plus a socket that holds a port (Linux).
 //
 // Every wait is bounded by a time limit. Threads: each object is used by one thread.
 #pragma once
 
-#include "gob/gob_framing.h"
+#include "gob_socket.h"
 
 #include <chrono>
 #include <cstdint>
@@ -15,12 +15,10 @@ using GobBytes = std::vector<uint8_t>;
 
 class TcpTestClient {
 public:
-    // Connects to 127.0.0.1:`port`; null when nobody listens. A `receiveBuffer` above 0
-    // is set on the socket before it connects.
+    // Connects to 127.0.0.1:`port`, trying for up to 5 s; null when nobody listens. A
+    // `receiveBuffer` above 0 is set on the socket before it connects.
     static std::unique_ptr<TcpTestClient> connectTo(int port, int receiveBuffer = 0);
-    // Connects again and again until it succeeds or `limit` has passed.
-    static std::unique_ptr<TcpTestClient> connectWithin(int port, std::chrono::milliseconds limit);
-    ~TcpTestClient();
+    TcpTestClient() = default;
     TcpTestClient(const TcpTestClient&) = delete;
     TcpTestClient& operator=(const TcpTestClient&) = delete;
 
@@ -34,22 +32,16 @@ public:
     const std::vector<GobBytes>& receiveGobs(std::size_t count, std::chrono::milliseconds limit);
     // Receives (and keeps) until the peer closes or `limit` passes; true when it closed.
     bool waitClosed(std::chrono::milliseconds limit);
-    // Receives what has arrived without waiting.
-    void poll();
 
     const std::vector<GobBytes>& gobs() const { return received; }
-    bool closed() const { return peerClosed; }
-    int descriptor() const { return socket; }
+    bool closed() const { return socket.closed(); }
 
 private:
-    explicit TcpTestClient(int socket) : socket(socket) {}
-    // Waits up to `limit` for bytes and takes them in; false when nothing came.
-    bool receiveOnce(std::chrono::milliseconds limit);
+    // Waits until `limit` for the next gob and keeps it; false when none came.
+    bool receiveOne(std::chrono::steady_clock::time_point limit);
 
-    int socket;
-    GobFrameParser parser;
+    GobSocket socket;
     std::vector<GobBytes> received;
-    bool peerClosed = false;
 };
 
 // A socket listening on every IPv4 interface at `port`, as another program would.

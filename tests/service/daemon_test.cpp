@@ -1,13 +1,17 @@
 // The Daemon's life cycle: matched and unmatched start/stop calls, calls from several
-// threads at once, retiring for good, and how quickly a stop ends the workers.
+// threads at once, retiring for good, and how quickly a stop ends the workers. Each
+// Daemon searches a fake line whose dongle is unplugged, never the machine's ports.
 #include "service/daemon.h"
 
+#include "fake_serial_port.h"
 #include "thread_count.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -21,10 +25,18 @@ protected:
     static void SetUpTestSuite() {
         std::thread([] {}).join();
     }
+    void SetUp() override { dongle->unplug(); }
+
+    // A source on the test's line: the conduit thread searches it and finds nothing.
+    std::unique_ptr<SerialPortSource> ports() {
+        return std::make_unique<FakeSerialPortSource>(dongle);
+    }
+
+    std::shared_ptr<FakeSerial> dongle = std::make_shared<FakeSerial>();
 };
 
 TEST_F(DaemonTest, StartsAndStopsTwoWorkerThreadsAgainAndAgain) {
-    Daemon daemon;
+    Daemon daemon(ports());
     const int before = threadCount();
     ASSERT_GE(before, 0);
     EXPECT_FALSE(daemon.isRunning());
@@ -41,7 +53,7 @@ TEST_F(DaemonTest, StartsAndStopsTwoWorkerThreadsAgainAndAgain) {
 }
 
 TEST_F(DaemonTest, UnmatchedCallsChangeNothing) {
-    Daemon daemon;
+    Daemon daemon(ports());
     const int before = threadCount();
     ASSERT_GE(before, 0);
     daemon.stop(); // a service stop after a suspend without resume
@@ -57,14 +69,14 @@ TEST_F(DaemonTest, UnmatchedCallsChangeNothing) {
 }
 
 TEST_F(DaemonTest, RetiredDaemonNeverStartsAgain) {
-    Daemon daemon;
+    Daemon daemon(ports());
     daemon.start();
     daemon.retire();
     EXPECT_FALSE(daemon.isRunning());
     daemon.start(); // a resume that comes after the service stopped
     EXPECT_FALSE(daemon.isRunning());
 
-    Daemon neverStarted;
+    Daemon neverStarted(ports());
     neverStarted.retire();
     neverStarted.start();
     EXPECT_FALSE(neverStarted.isRunning());
@@ -74,7 +86,7 @@ TEST_F(DaemonTest, DestroyingARunningDaemonJoinsItsWorkers) {
     const int before = threadCount();
     ASSERT_GE(before, 0);
     {
-        Daemon daemon;
+        Daemon daemon(ports());
         daemon.start();
     }
     EXPECT_EQ(threadCountSettledAt(before), before);
@@ -84,7 +96,7 @@ TEST_F(DaemonTest, DestroyingARunningDaemonJoinsItsWorkers) {
 TEST_F(DaemonTest, ConcurrentCallsLeaveAConsistentState) {
     constexpr int callers = 4;
     constexpr int callsEach = 10;
-    Daemon daemon;
+    Daemon daemon(ports());
     const int before = threadCount();
     ASSERT_GE(before, 0);
     std::vector<std::thread> threads;
@@ -112,7 +124,7 @@ TEST_F(DaemonTest, ConcurrentCallsLeaveAConsistentState) {
 
 TEST_F(DaemonTest, RetireRacingWithResumeLeavesNothingRunning) {
     for (int round = 0; round < 10; ++round) {
-        Daemon daemon;
+        Daemon daemon(ports());
         daemon.start();
         std::thread listener([&daemon] {
             daemon.stop();
@@ -124,12 +136,13 @@ TEST_F(DaemonTest, RetireRacingWithResumeLeavesNothingRunning) {
     }
 }
 
-// A stop while the reader waits out its 1000 ms cycle ends both workers in about a
-// second; the bound is generous so that a loaded machine does not fail it.
+// A stop while the reader waits out its 1000 ms cycle (after a search that found no
+// dongle) ends both workers in about a second; the bound is generous so that a loaded
+// machine does not fail it.
 TEST_F(DaemonTest, StopEndsTheWorkersWithinAboutASecond) {
-    Daemon daemon;
+    Daemon daemon(ports());
     daemon.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(harness::waitUntil([&] { return dongle->finds() >= 1; }, std::chrono::seconds(5)));
     const auto begin = std::chrono::steady_clock::now();
     daemon.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));

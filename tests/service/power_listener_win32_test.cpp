@@ -4,6 +4,7 @@
 // Threads: the test thread starts and ends the listener and sends it messages; the
 // callbacks run on the listener thread and only touch atomics.
 #include "service/power_listener.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -41,13 +42,10 @@ HWND ownListenerWindow() {
 
 // Waits (at most 10 s) for the listener thread to create its window.
 HWND awaitListenerWindow() {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        if (HWND window = ownListenerWindow()) {
-            return window;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return nullptr;
+    HWND window = nullptr;
+    harness::waitUntil([&] { return (window = ownListenerWindow()) != nullptr; },
+                       std::chrono::seconds(10));
+    return window;
 }
 
 class PowerListenerWin32 : public testing::Test {
@@ -154,10 +152,7 @@ TEST_F(PowerListenerWin32, EndWaitsForARunningCallback) {
     const HWND window = awaitListenerWindow();
     ASSERT_NE(window, nullptr);
     PostMessageW(window, WM_POWERBROADCAST, 4, 0);
-    for (int attempt = 0; attempt < 1000 && !inside; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(inside);
+    ASSERT_TRUE(harness::waitUntil([&] { return inside.load(); }, std::chrono::seconds(10)));
     listener.end();
     EXPECT_TRUE(finished);
 }

@@ -2,6 +2,8 @@
 // service does (non-blocking, raw, exclusive), writes BGAPI bytes packed by the
 // reference reader and reads the answers back, one procedure or fault per test.
 #include "bgapi_reference.h"
+#include "chatty_peripherals.h"
+#include "wait_until.h"
 
 #include "sim/pty_driver.h"
 
@@ -141,13 +143,8 @@ private:
 };
 
 bool waitForPath(const std::string& path, bool present) {
-    for (int round = 0; round < 300; ++round) {
-        if ((::access(path.c_str(), F_OK) == 0) == present) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return harness::waitUntil([&] { return (::access(path.c_str(), F_OK) == 0) == present; },
+                              std::chrono::seconds(3));
 }
 
 class PtyScenario : public testing::Test {
@@ -277,9 +274,7 @@ TEST_F(PtyScenario, NotifiesASubscribedClient) {
             return device.peripherals()[0]->gatt.find(10)->value[0] == 0x01;
         });
     };
-    for (int round = 0; round < 300 && !configured(); ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    harness::waitUntil(configured, std::chrono::seconds(3));
     EXPECT_EQ(driver_->control("notify " + heartRate + " 9 2a"), "ok\n");
     const Parsed value = client_.until("attclient_attribute_value");
     EXPECT_EQ(value["type"], 1);
@@ -378,23 +373,9 @@ TEST_F(PtyScenario, StrayAndCutCommandsEndWithACorrectAnswerToTheNextHello) {
     EXPECT_EQ(record.find("system_reset"), std::string::npos) << record;
 }
 
-// Advertisers that fill the port quickly: every 20 ms, 31 bytes of advertising data.
-std::vector<sim::PeripheralSpec> chattyPeripherals() {
-    std::vector<sim::PeripheralSpec> out;
-    for (uint8_t i = 0; i < 24; ++i) {
-        sim::PeripheralSpec profile;
-        profile.address = {i, 0x11, 0x22, 0x33, 0x44, 0x55};
-        profile.advData = Bytes(31, static_cast<uint8_t>(0x40 + i));
-        profile.advData[0] = 30;
-        profile.advIntervalMs = 20;
-        out.push_back(profile);
-    }
-    return out;
-}
-
 TEST(PtyPort, AClientThatStopsReadingGetsWholeFramesOnly) {
     const std::string link = "/tmp/linkrelay-sim-test-" + std::to_string(::getpid()) + "-full.tty";
-    sim::PtyDriver driver({}, chattyPeripherals(), link);
+    sim::PtyDriver driver({}, simtest::chattyPeripherals(24), link);
     std::string error;
     ASSERT_TRUE(driver.start(error)) << error;
     RawClient client;
@@ -406,10 +387,7 @@ TEST(PtyPort, AClientThatStopsReadingGetsWholeFramesOnly) {
         return driver.call(
             [](sim::SimDevice& device, sim::SimTime) { return device.droppedFrames() > 0; });
     };
-    for (int round = 0; round < 150 && !full(); ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ASSERT_TRUE(full()) << driver.control("status");
+    ASSERT_TRUE(harness::waitUntil(full, std::chrono::seconds(15))) << driver.control("status");
 
     // Every frame decodes, one after the other, until the answer to a later hello.
     client.send("gap_end_procedure");

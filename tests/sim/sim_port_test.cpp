@@ -1,5 +1,7 @@
 // The in-process port with the device on its own thread: what a serial seam sees.
 #include "bgapi_reference.h"
+#include "chatty_peripherals.h"
+#include "wait_until.h"
 
 #include "sim/sim_control.h"
 #include "sim/sim_runner.h"
@@ -11,6 +13,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using simtest::Bytes;
 
 // Reads one packet, waiting up to about 5 s in all.
@@ -33,19 +36,12 @@ Bytes readPacket(sim::SimPort& port) {
     return {};
 }
 
-bool waitFor(const std::function<bool()>& condition) {
-    for (int round = 0; round < 500 && !condition(); ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
-
 TEST(SimPort, CarriesCommandsAndAnswersAndSurvivesAReset) {
     sim::SimConfig config;
     config.reenumerateDelayMs = 100;
     sim::SimRunner runner(config, sim::builtinPeripherals());
     sim::SimPort& port = runner.port();
-    ASSERT_TRUE(waitFor([&] { return port.present(); }));
+    ASSERT_TRUE(harness::waitUntil([&] { return port.present(); }, 5s));
     ASSERT_TRUE(port.open());
 
     const Bytes hello = simtest::command("system_hello", {});
@@ -62,7 +58,7 @@ TEST(SimPort, CarriesCommandsAndAnswersAndSurvivesAReset) {
     EXPECT_EQ(result, -1); // the open port broke
     EXPECT_EQ(port.write(hello.data(), hello.size()), -1);
     port.close();
-    ASSERT_TRUE(waitFor([&] { return port.open(); }));
+    ASSERT_TRUE(harness::waitUntil([&] { return port.open(); }, 5s));
     EXPECT_EQ(port.read(&byte, 1, 200), 0) << "the boot went out before the port was open";
     ASSERT_EQ(port.write(hello.data(), hello.size()), 0);
     EXPECT_EQ(readPacket(port), (Bytes{0x00, 0x00, 0x00, 0x01}));
@@ -76,7 +72,7 @@ TEST(SimPort, CarriesCommandsAndAnswersAndSurvivesAReset) {
 TEST(SimPort, KickCancelsAPendingOrTheNextRead) {
     sim::SimRunner runner({}, {});
     sim::SimPort& port = runner.port();
-    ASSERT_TRUE(waitFor([&] { return port.open(); }));
+    ASSERT_TRUE(harness::waitUntil([&] { return port.open(); }, 5s));
     uint8_t buffer[64];
     while (port.read(buffer, sizeof buffer, 50) > 0) {
     }
@@ -94,7 +90,7 @@ TEST(SimPort, KickCancelsAPendingOrTheNextRead) {
 TEST(SimPort, UnplugBreaksTheOpenPortUntilReplugAndReopen) {
     sim::SimRunner runner({}, {});
     sim::SimPort& port = runner.port();
-    ASSERT_TRUE(waitFor([&] { return port.open(); }));
+    ASSERT_TRUE(harness::waitUntil([&] { return port.open(); }, 5s));
     EXPECT_EQ(runner.control("unplug"), "ok\n");
     uint8_t buffer[8];
     EXPECT_EQ(port.read(buffer, sizeof buffer, 1000), -1);
@@ -105,23 +101,9 @@ TEST(SimPort, UnplugBreaksTheOpenPortUntilReplugAndReopen) {
     EXPECT_EQ(runner.control("fly"), "error: unknown command \"fly\"; see help\n");
 }
 
-// Advertisers that fill the port quickly: every 20 ms, 31 bytes of advertising data.
-std::vector<sim::PeripheralSpec> chattyPeripherals() {
-    std::vector<sim::PeripheralSpec> out;
-    for (uint8_t i = 0; i < 8; ++i) {
-        sim::PeripheralSpec profile;
-        profile.address = {i, 0x11, 0x22, 0x33, 0x44, 0x55};
-        profile.advData = Bytes(31, static_cast<uint8_t>(0x40 + i));
-        profile.advData[0] = 30;
-        profile.advIntervalMs = 20;
-        out.push_back(profile);
-    }
-    return out;
-}
-
 TEST(SimPort, AHostThatStopsReadingFindsWholeFramesOnlyAndCountedDrops) {
     sim::SimPort port([] {});
-    sim::SimDevice device({}, chattyPeripherals(), port);
+    sim::SimDevice device({}, simtest::chattyPeripherals(8), port);
     sim::SimTime now{0};
     device.start(now);
     ASSERT_TRUE(port.open());

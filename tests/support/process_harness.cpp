@@ -2,6 +2,7 @@
 #include "process_harness.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
@@ -9,13 +10,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace harness {
@@ -72,15 +73,35 @@ std::vector<std::string> linesFrom(const std::string& text, const std::string& m
     return lines;
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool portFree(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+double cpuSecondsOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t close = content.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
     }
-    return true;
+    std::istringstream fields(content.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    // After the name: state is field 3; utime is 14, stime 15.
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14 || index == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / double(::sysconf(_SC_CLK_TCK));
 }
 
 namespace {

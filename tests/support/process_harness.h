@@ -1,12 +1,15 @@
 // Test harness for running real programs: temporary folders, child processes started with
-// an environment of the test's choosing, the systemd notification socket, and reading
-// what a program left behind. Every wait is bounded by a timeout.
+// an environment of the test's choosing, the systemd notification socket, reading what a
+// program left behind, and what /proc tells of a process. Used by the tests and the
+// benchmarks alike. Every wait is bounded by a timeout (waitUntil).
 //
 // Threads: each object belongs to the thread of the test that made it.
 #pragma once
 
+#include "wait_until.h"
+
 #include <chrono>
-#include <functional>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -42,8 +45,11 @@ std::vector<std::string> filesIn(const std::string& folder, const std::string& p
 // log's time stamp or without one, each from `marker` on.
 std::vector<std::string> linesFrom(const std::string& text, const std::string& marker);
 
-// Calls `done` every 10 ms until it returns true or `timeout` has passed.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+// Whether TCP `port` can be bound here (nobody else listens on it).
+bool portFree(uint16_t port);
+
+// User plus system CPU seconds of process `pid`, from /proc; 0 when it cannot be read.
+double cpuSecondsOf(pid_t pid);
 
 struct ChildOptions {
     std::string program;

@@ -1,4 +1,4 @@
-// The benchmarks' bare TCP client. See gob_socket.h.
+// The bare TCP client of the benchmarks and tests. See gob_socket.h.
 #include "gob_socket.h"
 
 #include "gob/gob_events.h"
@@ -46,11 +46,14 @@ GobSocket::~GobSocket() {
     close();
 }
 
-bool GobSocket::begin(uint16_t port) {
+bool GobSocket::begin(uint16_t port, int receiveBuffer) {
     close();
     socketFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socketFd < 0) {
         return false;
+    }
+    if (receiveBuffer > 0) {
+        ::setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
     const int one = 1;
     ::setsockopt(socketFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -60,10 +63,10 @@ bool GobSocket::begin(uint16_t port) {
     return result == 0 || errno == EINPROGRESS;
 }
 
-bool GobSocket::open(uint16_t port, std::chrono::milliseconds timeout) {
+bool GobSocket::open(uint16_t port, std::chrono::milliseconds timeout, int receiveBuffer) {
     const auto deadline = Clock::now() + timeout;
     while (Clock::now() < deadline) {
-        if (begin(port) && waitWritable(socketFd, 1000) && connectedOk(socketFd)) {
+        if (begin(port, receiveBuffer) && waitWritable(socketFd, 1000) && connectedOk(socketFd)) {
             return true;
         }
         close();
@@ -77,11 +80,22 @@ void GobSocket::close() {
         ::close(socketFd);
         socketFd = -1;
     }
+    peerClosed = false;
     parser = GobFrameParser{};
 }
 
 bool GobSocket::send(const Gob& gob) {
-    const std::span<const uint8_t> bytes = framer.frame(gob);
+    return sendBytes(framer.frame(gob));
+}
+
+bool GobSocket::sendContent(std::span<const uint8_t> content) {
+    std::vector<uint8_t> frame(gobPrefixMaxSize);
+    frame.resize(encodeGobPrefix(static_cast<uint32_t>(content.size()), frame.data()));
+    frame.insert(frame.end(), content.begin(), content.end());
+    return sendBytes(frame);
+}
+
+bool GobSocket::sendBytes(std::span<const uint8_t> bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t sent =
@@ -155,6 +169,7 @@ bool GobSocket::pump() {
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
             return true;
         }
+        peerClosed = true;
         return false;
     }
 }
@@ -196,6 +211,18 @@ std::optional<Gob> GobSocket::waitType(uint8_t type, std::chrono::milliseconds t
             return gob;
         }
     }
+}
+
+bool GobSocket::waitClosed(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!peerClosed) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (!waitGob(std::max(left, std::chrono::milliseconds(0))) && left.count() <= 0) {
+            break;
+        }
+    }
+    return peerClosed;
 }
 
 uint8_t gobType(const Gob& gob) {
