@@ -42,8 +42,9 @@ void dispatchService() {
     std::thread service([&serviceEnded, mainThread] {
         serviceMainSteps();
         serviceEnded.store(true);
-        // Ends the wait below, which otherwise lasts until a signal comes.
-        pthread_kill(mainThread, SIGTERM);
+        // Ends the wait below, which otherwise lasts until a signal comes. SIGTERM is
+        // blocked and taken by sigtimedwait there, so it ends nothing else.
+        pthread_kill(mainThread, SIGTERM); // NOLINT(bugprone-bad-signal-to-kill-thread)
     });
     // A signal that comes before the service has its stop event is kept and delivered
     // once the event exists, instead of being lost: retried every 100 ms while pending.
