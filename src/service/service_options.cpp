@@ -27,7 +27,8 @@ bool parseServiceOptions(const std::vector<std::string>& arguments, ServiceOptio
             const std::string& value = arguments[++i];
             std::string reason;
             if (!parseListenAddress(value, gobDefaultPort, options.listen, reason)) {
-                error = "--listen \"" + value + "\": " + reason;
+                error = "--listen \"";
+                error.append(value).append("\": ").append(reason);
                 return false;
             }
         } else if (argument == "--port") {
