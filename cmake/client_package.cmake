@@ -14,7 +14,7 @@ set(linkrelay_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/linkrelay)
 set_target_properties(linkrelay_gob PROPERTIES EXPORT_NAME gob)
 target_include_directories(linkrelay_gob INTERFACE
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/linkrelay>)
-install(FILES src/gob/ble_types.h src/gob/gob.h src/gob/gob_framing.h
+install(FILES src/gob/ble_types.h src/gob/gob.h src/gob/gob_framing.h src/gob/gob_protocol.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/linkrelay/gob COMPONENT client)
 
 install(TARGETS linkrelay_client linkrelay_gob EXPORT linkrelayTargets
