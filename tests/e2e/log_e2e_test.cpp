@@ -18,6 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using harness::ChildOptions;
 using harness::ChildProcess;
+using harness::countOf;
 using harness::linesFrom;
 using harness::readFile;
 using harness::TempDir;
@@ -30,15 +31,6 @@ std::string firstLogName(time_t second) {
     char name[64];
     std::strftime(name, sizeof name, "zevlog-%Y-%m-%d.%H-%M-%S.txt", &local);
     return name;
-}
-
-int countOf(const std::string& text, const std::string& piece) {
-    int count = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos;
-         at = text.find(piece, at + piece.size())) {
-        ++count;
-    }
-    return count;
 }
 
 TEST(LogE2e, LogFileOnAFullDiskLeavesTheServiceServingAndStandardErrorComplete) {

@@ -5,6 +5,7 @@
 #include "log/log_format.h"
 #include "log/log_platform.h"
 #include "log_test_support.h"
+#include "process_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,10 @@
 
 namespace {
 
+using harness::countOf;
+
 const std::string failureNote = "log: cannot ";
 const std::string resumedNote = "log: writing the log file again: ";
-
-int countOf(const std::string& text, const std::string& piece) {
-    int count = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos;
-         at = text.find(piece, at + piece.size())) {
-        ++count;
-    }
-    return count;
-}
 
 class LogFailure : public testing::Test {
 protected:

@@ -40,6 +40,14 @@ bool connectedOk(int fd) {
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
 }
 
+// A request that names a device and a characteristic by its index (read, notify).
+Gob characteristicRequest(int (*code)(Gob&, BleAddress&, uint8_t&), BleAddress address,
+                          uint8_t index) {
+    Gob gob;
+    code(gob, address, index);
+    return gob;
+}
+
 } // namespace
 
 GobSocket::~GobSocket() {
@@ -130,11 +138,7 @@ bool GobSocket::sendStartScan() {
 }
 
 bool GobSocket::sendRead(const BleAddress& address, uint8_t index) {
-    Gob gob;
-    BleAddress target = address;
-    uint8_t characteristic = index;
-    codeGobRead(gob, target, characteristic);
-    return send(gob);
+    return send(characteristicRequest(codeGobRead, address, index));
 }
 
 bool GobSocket::sendFindAttributes(const BleAddress& address, const UuidRecord& uuid) {
@@ -146,11 +150,7 @@ bool GobSocket::sendFindAttributes(const BleAddress& address, const UuidRecord& 
 }
 
 bool GobSocket::sendNotify(const BleAddress& address, uint8_t index) {
-    Gob gob;
-    BleAddress target = address;
-    uint8_t characteristic = index;
-    codeGobNotify(gob, target, characteristic);
-    return send(gob);
+    return send(characteristicRequest(codeGobNotify, address, index));
 }
 
 void GobSocket::adopt(int fd) {

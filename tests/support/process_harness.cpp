@@ -61,6 +61,15 @@ std::vector<std::string> filesIn(const std::string& folder, const std::string& p
     return names;
 }
 
+int countOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size())) {
+        ++count;
+    }
+    return count;
+}
+
 std::vector<std::string> linesFrom(const std::string& text, const std::string& marker) {
     std::vector<std::string> lines;
     std::istringstream in(text);

@@ -45,6 +45,9 @@ std::vector<std::string> filesIn(const std::string& folder, const std::string& p
 // log's time stamp or without one, each from `marker` on.
 std::vector<std::string> linesFrom(const std::string& text, const std::string& marker);
 
+// How many times `piece` stands in `text`, without overlaps.
+int countOf(const std::string& text, const std::string& piece);
+
 // Whether TCP `port` can be bound here (nobody else listens on it).
 bool portFree(uint16_t port);
 
