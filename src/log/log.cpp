@@ -48,7 +48,9 @@ void logPrint(LogStamp stamp, const char* format, ...) {
     const std::lock_guard<std::recursive_mutex> guard(logLock);
     entry.clear();
     if (stamp == LogStamp::With) {
-        entry.stamp(wallClock100ns());
+        const int64_t now = wallClock100ns();
+        entry.stamp(now);
+        files.checkRemoved(now);
     }
     entry.format(format, args);
     va_end(args);

@@ -6,9 +6,9 @@
 //
 // On disk the log is bounded (log_bounds.h): a file that passes the per-file bound is
 // continued in a new file at the next line start, and the oldest log files of the folder
-// are removed when together they pass the folder bound. A file that cannot be written
-// stops the file copy, noted once on standard error, and a new file is tried later
-// (log_files.h); standard error keeps every entry.
+// are removed when together they pass the folder bound. A file that cannot be written, or
+// that is removed under the log, stops the file copy, noted once on standard error, and a
+// new file is tried later (log_files.h); standard error keeps every entry.
 //
 // Threads: every function may be called from any thread at any time, also before
 // logOpen and after logClose (then only standard error is written). One process-wide

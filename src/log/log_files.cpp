@@ -62,6 +62,17 @@ bool LogFiles::begin() {
     return true;
 }
 
+void LogFiles::checkRemoved(int64_t now) {
+    const int64_t second = now / unitsPerSecond;
+    if (second == checkedSecond) {
+        return;
+    }
+    checkedSecond = second;
+    if (file != nullptr && fileIsRemoved(file)) {
+        fail("write", currentPath, ENOENT);
+    }
+}
+
 void LogFiles::beforeEntry(bool atLineStart) {
     if (!atLineStart) {
         return;
@@ -126,6 +137,8 @@ bool LogFiles::write(const char* text, std::size_t length) {
 }
 
 void LogFiles::fail(const char* action, const std::string& path, int error) {
+    // `path` may be currentPath itself, which is cleared below.
+    const std::string failedPath = path;
     if (file != nullptr) {
         std::fclose(file);
     }
@@ -140,8 +153,8 @@ void LogFiles::fail(const char* action, const std::string& path, int error) {
                                   ? std::string("")
                                   : "; a new file is tried " + std::to_string(bounds.retrySeconds) +
                                         " s after the failure";
-    const std::string note = stampedLine("log: cannot " + std::string(action) + " " + path + ": " +
-                                         std::strerror(error) +
+    const std::string note = stampedLine("log: cannot " + std::string(action) + " " + failedPath +
+                                         ": " + std::strerror(error) +
                                          "; the log goes on in standard error only" + retry + "\n");
     std::fwrite(note.data(), 1, note.size(), stderr);
     std::fflush(stderr);

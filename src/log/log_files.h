@@ -15,6 +15,12 @@
 // succeeds when the file takes a line saying so, which then goes to standard error too;
 // a failed try is not noted again.
 //
+// A file removed while open (by itself or with its folder) still takes writes on Linux,
+// but they never reach a name on disk. The first stamped entry of each second looks at the
+// file's link count, and a removed file fails like a write that fails; the next file is
+// begun in the folder, made again when it is gone. Lines of the second of the removal can
+// go to the removed file. A Windows log file cannot be removed while open.
+//
 // Threads: not thread-safe; the log calls it with its lock held.
 #pragma once
 
@@ -40,6 +46,10 @@ public:
     void close();
     void setBounds(const LogBounds& newBounds) { bounds = newBounds; }
 
+    // Called with the clock reading of each stamped entry, before the entry: in the first
+    // one of each second (one system call a second), a current file that has been removed
+    // stops the file copy like a failed write.
+    void checkRemoved(int64_t now);
     // Called before each entry: at a line start, begins a new file when the current one
     // has passed the per-file bound, or tries again after a failure when it is time.
     void beforeEntry(bool atLineStart);
@@ -59,13 +69,14 @@ private:
     void fail(const char* action, const std::string& path, int error);
 
     LogBounds bounds = logDefaultBounds;
-    std::string folder;       // the log folder; empty when there is none
-    LocalTime start{};        // the start time in every file name of this start
-    int sequence = 1;         // number of the current file, or of the next to try
-    FILE* file = nullptr;     // the current file; null while failing or closed
-    std::string currentPath;  // its path
-    uint64_t fileBytes = 0;   // its size on disk, as far as this process knows
-    bool wroteToFile = false; // this process has written into the current (or failed) file
-    bool failing = false;     // the file copy stopped after a failure
-    int64_t failedAt = 0;     // clock reading of the failure or of the last failed try
+    std::string folder;         // the log folder; empty when there is none
+    LocalTime start{};          // the start time in every file name of this start
+    int sequence = 1;           // number of the current file, or of the next to try
+    FILE* file = nullptr;       // the current file; null while failing or closed
+    std::string currentPath;    // its path
+    uint64_t fileBytes = 0;     // its size on disk, as far as this process knows
+    bool wroteToFile = false;   // this process has written into the current (or failed) file
+    bool failing = false;       // the file copy stopped after a failure
+    int64_t failedAt = 0;       // clock reading of the failure or of the last failed try
+    int64_t checkedSecond = -1; // the second of the last look for a removed file
 };

@@ -5,6 +5,7 @@
 #include "log/log_format.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct FolderFile {
 
 // The regular files of `folder` (not its sub-folders); empty when it cannot be read.
 std::vector<FolderFile> filesOf(const std::string& folder);
+
+// True when the open `file` has lost its last name (it or its folder was removed while
+// open): writes to it still succeed, but nothing can read them back. One system call.
+bool fileIsRemoved(FILE* file);
 
 // Bytes that one "\n" written to the log file in text mode takes on disk.
 int lineEndBytesOnDisk();

@@ -1,6 +1,6 @@
 // Linux side of the log seam: clock_gettime, localtime_r, the log folder chosen as
 // systemd's $LOGS_DIRECTORY, else /var/log/zevlog for root, else the user's state folder,
-// and the folder's files through readdir and stat.
+// the folder's files through readdir and stat, and a removed open file by its link count.
 #include "log/log_platform.h"
 
 #include <cerrno>
@@ -83,6 +83,11 @@ std::vector<FolderFile> filesOf(const std::string& folder) {
     }
     closedir(listing);
     return files;
+}
+
+bool fileIsRemoved(FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && info.st_nlink == 0;
 }
 
 int lineEndBytesOnDisk() {
