@@ -137,8 +137,17 @@ bool LogFiles::write(const char* text, std::size_t length) {
 }
 
 void LogFiles::fail(const char* action, const std::string& path, int error) {
-    // `path` may be currentPath itself, which is cleared below.
-    const std::string failedPath = path;
+    // The note is made before currentPath is cleared: `path` may be currentPath itself.
+    std::string note;
+    if (!failing) {
+        const std::string retry = folder.empty() ? std::string("")
+                                                 : "; a new file is tried " +
+                                                       std::to_string(bounds.retrySeconds) +
+                                                       " s after the failure";
+        note = stampedLine("log: cannot " + std::string(action) + " " + path + ": " +
+                           std::strerror(error) + "; the log goes on in standard error only" +
+                           retry + "\n");
+    }
     if (file != nullptr) {
         std::fclose(file);
     }
@@ -149,13 +158,6 @@ void LogFiles::fail(const char* action, const std::string& path, int error) {
         return;
     }
     failing = true;
-    const std::string retry = folder.empty()
-                                  ? std::string("")
-                                  : "; a new file is tried " + std::to_string(bounds.retrySeconds) +
-                                        " s after the failure";
-    const std::string note = stampedLine("log: cannot " + std::string(action) + " " + failedPath +
-                                         ": " + std::strerror(error) +
-                                         "; the log goes on in standard error only" + retry + "\n");
     std::fwrite(note.data(), 1, note.size(), stderr);
     std::fflush(stderr);
 }
