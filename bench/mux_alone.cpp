@@ -16,6 +16,18 @@ using namespace std::chrono_literals;
 
 constexpr uint64_t window = 2000;
 
+// The target of the one-client figure, logging on as the service runs: twice the share
+// of bare loopback TCP that the run of record of 2026-12-08 18:41 UTC in bench/RESULTS.md
+// measured with the log as it was before its bounds (157,479 gobs/s against a floor of
+// 2,900,362: 0.054; the loaded run of record of 2026-12-09, same log, 0.051). It is a
+// share of the floor measured in the same run, not 2 x 157,479 gobs/s, because a run
+// has no build of the earlier log to measure beside it and the absolute figures follow
+// the machine's load (bare TCP itself fell from 2.9 M to 0.4 M gobs/s between those two
+// runs). The share cancels most of that, not all: the log's write calls meet a busy
+// scheduler more often than the floor's batched writes, so a loaded run understates it.
+constexpr double recordShareOfFloor = 157479.0 / 2900362.0;
+constexpr double targetShareOfFloor = 2.0 * recordShareOfFloor;
+
 ReceiveOutcome muxThroughput(int clients, uint64_t count) {
     if (!waitPortFree(120s)) {
         return {};
@@ -59,8 +71,13 @@ void addFigure(BenchReport& report, int clients, const ReceiveOutcome& mux,
         figure.baselineName = "bare loopback TCP";
     }
     if (clients == 1) {
-        figure.target = ">= 100000 gobs/s";
-        figure.met = mux.complete && mux.inOrder && figure.value >= 100000;
+        figure.target = ">= 0.11 x bare loopback TCP (2 x the 0.054 of the run of record "
+                        "of 2026-12-08)";
+        if (!mux.complete || !mux.inOrder) {
+            figure.met = false;
+        } else if (figure.baseline) {
+            figure.met = figure.value >= targetShareOfFloor * *figure.baseline;
+        }
     } else {
         figure.target = "every client gets every event in order";
         figure.met = mux.complete && mux.inOrder;
@@ -68,6 +85,9 @@ void addFigure(BenchReport& report, int clients, const ReceiveOutcome& mux,
     figure.note = std::to_string(count) + " events per client, " + std::to_string(window) +
                   " in flight at most; " + (mux.complete ? "all delivered" : "INCOMPLETE") +
                   (mux.inOrder ? ", in order" : ", OUT OF ORDER");
+    if (clients == 1 && !figure.baseline) {
+        figure.note += "; bare TCP did not complete: target not judged";
+    }
     report.add(figure);
 }
 

@@ -22,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int manyClients = 1000;
 constexpr int startRuns = 3;
 constexpr auto idleSpan = 10s;
+// The target of 1,000 clients connecting at once: at most this many times the bare
+// accept loop's time, measured in the same run.
+constexpr double connectTargetRatio = 2.0;
 
 double threadCpuSeconds() {
     timespec time{};
@@ -240,9 +243,16 @@ void benchIdleAndClients(BenchReport& report) {
         connect.baseline = floorSeconds * 1000.0;
         connect.baselineName = "bare accept loop, backlog 511";
     }
-    connect.target = "1,000 served";
-    connect.met = seconds > 0;
+    connect.target = "<= 2 x the bare accept loop";
+    if (seconds <= 0) {
+        connect.met = false;
+    } else if (connect.baseline) {
+        connect.met = connect.value <= connectTargetRatio * *connect.baseline;
+    }
     connect.note = seconds > 0 ? "all 1,000 got their GobStatus" : "NOT all served within 60 s";
+    if (!connect.baseline) {
+        connect.note += "; the bare accept loop did not serve all 1,000: target not judged";
+    }
     report.add(connect);
     report.add(memoryFigure("resident memory, 1,000 clients", rig.service->residentKb(), idleKb));
 }

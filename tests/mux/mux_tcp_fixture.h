@@ -173,16 +173,25 @@ protected:
         return ended;
     }
 
-    // Wakes the mux thread once and counts the passes that follow. A thread that rests
-    // makes one pass for the wake (one more may still be under way, or consume a wake-up
-    // that came in after its routing); one that does not rest passes again and again.
-    std::uint64_t passesForOneWake() {
+    // Wakes the mux thread once, lets it take the wake, then counts the passes it begins
+    // over an idle window. A thread that rests begins at most one there: the pass after
+    // the one the wake ended, when it had not begun yet as the count started. A thread
+    // that steps on a clock begins one per step, so it is over that one within its first
+    // steps; the window then ends early, and lasts its whole length only for a thread
+    // that rests.
+    std::uint64_t passesOverAnIdleWindowAfterOneWake() {
         const std::uint64_t wakes = streamWakeCount();
-        const std::uint64_t passes = streamPassCount();
         mux.wake();
         EXPECT_TRUE(waitUntil([&] { return streamWakeCount() > wakes; }, 5000ms));
-        return streamPassCount() - passes;
+        const std::uint64_t start = streamPassCount();
+        waitUntil([&] { return streamPassCount() - start > restingPasses; }, idleWindow);
+        return streamPassCount() - start;
     }
+
+    // The most passes a resting thread begins over the idle window after a wake, and the
+    // window: long enough that a thread waking on any short clock makes many passes in it.
+    static constexpr std::uint64_t restingPasses = 1;
+    static constexpr std::chrono::milliseconds idleWindow{400};
 
     Mux mux;
     RecordingConduit conduit{&mux};
