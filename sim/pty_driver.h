@@ -32,8 +32,9 @@ public:
     PtyDriver(const PtyDriver&) = delete;
     PtyDriver& operator=(const PtyDriver&) = delete;
 
-    // Plugs the dongle in (makes the pty and the link, queues system_boot) and starts
-    // the thread. False, with a message in `error`, when the pty cannot be made.
+    // Plugs the dongle in (makes the pty and the link) and starts the thread. No
+    // system_boot is queued: the pty is new, so no host has it open yet. False, with a
+    // message in `error`, when the pty cannot be made.
     bool start(std::string& error);
 
     const std::string& linkPath() const { return ptyPair.linkPath(); }

@@ -110,7 +110,8 @@ public:
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
-    // Plugs the dongle in at `now`: it appears on the bus and sends system_boot.
+    // Plugs the dongle in at `now`: it appears on the bus, and sends system_boot only
+    // when a host already has the port open (SimLink::hostOpen).
     void start(SimTime now);
     // Bytes the host wrote. Ignored while the dongle is unplugged.
     void receive(std::span<const uint8_t> bytes, SimTime now);

@@ -123,6 +123,33 @@ TEST_F(ConduitBgGapTest, AConnectNamesTheAddressTypeLastSeenInAScanElsePublic) {
         << "the log lines are as before";
 }
 
+TEST_F(ConduitBgGapTest, TheServiceRemembersTheTypesOf1024DevicesDroppingTheLeastRecentlySeen) {
+    // Devices 0 to 1,024, each advertising a random address; 0 is seen again just
+    // before the last one arrives, so 1 is then the one seen least recently.
+    const auto numbered = [](int n) {
+        return testAddress(static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8));
+    };
+    for (int n = 0; n < 1024; ++n) {
+        deliver(scanResponse(numbered(n), 1));
+    }
+    deliver(scanResponse(numbered(0), 1));
+    deliver(scanResponse(numbered(1024), 1));
+    EXPECT_EQ(conduit.posted.size(), 1026U) << "every scan response still reaches clients";
+
+    struct Case {
+        int device;
+        uint8_t expectedType;
+    };
+    for (const Case& c : {Case{0, 1}, Case{1, 0}, Case{2, 1}, Case{1023, 1}, Case{1024, 1}}) {
+        SCOPED_TRACE(c.device);
+        const BleAddress address = numbered(c.device);
+        ASSERT_TRUE(conduit.connect(address, 6, 24, 100, 0));
+        conduit.runGapStep();
+        EXPECT_EQ(takeWritten(), connectDirect(address, 6, 24, 100, 0, c.expectedType));
+        ASSERT_TRUE(conduit.completeGapOp(GapOpType::Connect, &address));
+    }
+}
+
 TEST_F(ConduitBgGapTest, ConnectsAreAbandonedAfterSixIntervalsAndASecondInWholeSeconds) {
     struct Case {
         uint16_t intervalMax;

@@ -62,12 +62,17 @@ public:
     void setPresent(bool now) override {
         present = now;
         ++changes;
+        if (opensOnAppear) {
+            open = now;
+        }
     }
     bool hostOpen() const override { return open; }
 
     std::vector<Parsed> received;
     bool present = false;
     bool open = true; // a host has the port open as the dongle comes back
+    // A host that loses the port as the dongle goes and opens it the moment it appears.
+    bool opensOnAppear = false;
     int changes = 0;
 };
 

@@ -184,6 +184,24 @@ TEST_F(Fidelity, TheBootReachesOnlyAHostThatHasThePortOpenAsTheDongleComesBack) 
     only("system_boot");
 }
 
+TEST_F(Fidelity, AHostThatOpensThePortJustAfterTheDongleComesBackHearsNoBoot) {
+    link.open = false;
+    link.opensOnAppear = true;
+    device = std::make_unique<sim::SimDevice>(instant(), sim::builtinPeripherals(), link);
+    device->start(now);
+    ASSERT_TRUE(link.open) << "the host opened the port as the dongle appeared";
+    EXPECT_TRUE(take().empty());
+    send("system_hello");
+    only("system_hello");
+
+    send("system_reset", {0LL});
+    run(1000);
+    ASSERT_TRUE(link.open) << "the host opened the port again as the dongle came back";
+    EXPECT_TRUE(take().empty());
+    send("system_hello");
+    only("system_hello");
+}
+
 TEST_F(Fidelity, AStrayByteBeforeACommandCostsTheCommandNothing) {
     boot();
     device->receive(Bytes{0x80, 0x00, 0x00, 0x00, 0x01}, now); // stray 0x80, then hello
