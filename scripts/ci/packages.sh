@@ -86,6 +86,9 @@ check_deb() {
         fail "linkrelay --version: $(/usr/bin/linkrelay --version)"
     /usr/bin/linkrelay-cli --version | grep -qx "linkrelay $version ([0-9a-f]\{10\})" ||
         fail "linkrelay-cli --version: $(/usr/bin/linkrelay-cli --version)"
+    local newest; newest=$(zcat /usr/share/doc/linkrelay/changelog.gz | sed -n 1p)
+    [[ $newest == "linkrelay ($version) "* ]] ||
+        fail "the changelog's newest entry is not $version: $newest"
     expect_service_runs
 
     echo "deb: install over itself (an upgrade's path)"
