@@ -49,13 +49,17 @@ simulated dongle linkrelay-sim.")
         ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
         ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
     # Debian's documentation files: the copyright and the changelog (compressed, without
-    # a time stamp, so that the package is reproducible).
+    # a time stamp, so that the package is reproducible). The changelog's newest entry
+    # takes its version from project(), the version's one source; a new version's entry
+    # goes above it with @PROJECT_VERSION@, and the entry below gets its number written out.
     install(FILES packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT service)
+    set(linkrelay_changelog_text ${PROJECT_BINARY_DIR}/packaging/changelog)
+    configure_file(packaging/debian/changelog.in ${linkrelay_changelog_text} @ONLY)
     set(linkrelay_changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
     add_custom_command(OUTPUT ${linkrelay_changelog}
-        COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/debian/changelog > ${linkrelay_changelog}
-        DEPENDS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog
+        COMMAND gzip -9nc ${linkrelay_changelog_text} > ${linkrelay_changelog}
+        DEPENDS ${linkrelay_changelog_text}
         COMMENT "Compressing the Debian changelog")
     add_custom_target(linkrelay_changelog ALL DEPENDS ${linkrelay_changelog})
     install(FILES ${linkrelay_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT service)

@@ -5,7 +5,8 @@
 #         print the version and serve a status; dpkg -r and dpkg -P remove what they
 #         should; a reinstall and an install over itself work.
 #   .exe: under Wine, silent install, service running, a status on port 9089, silent
-#         upgrade (/LOCALONLY), silent uninstall (scripts/wine/installer-checks.sh).
+#         upgrade (/LOCALONLY), silent uninstall; an installer whose service cannot
+#         start ends with exit code 1 (scripts/wine/installer-checks.sh).
 # The packages are made from the test leg's build/ci ($LINKRELAY_DEB_BUILD) and the
 # Windows leg's build/mingw ($LINKRELAY_MINGW_BUILD), so the leg adds no second build.
 set -euo pipefail
@@ -85,6 +86,9 @@ check_deb() {
         fail "linkrelay --version: $(/usr/bin/linkrelay --version)"
     /usr/bin/linkrelay-cli --version | grep -qx "linkrelay $version ([0-9a-f]\{10\})" ||
         fail "linkrelay-cli --version: $(/usr/bin/linkrelay-cli --version)"
+    local newest; newest=$(zcat /usr/share/doc/linkrelay/changelog.gz | sed -n 1p)
+    [[ $newest == "linkrelay ($version) "* ]] ||
+        fail "the changelog's newest entry is not $version: $newest"
     expect_service_runs
 
     echo "deb: install over itself (an upgrade's path)"
@@ -120,4 +124,5 @@ source scripts/wine/installer-checks.sh
 trap wine_env_shutdown EXIT
 wine_env_init
 check_installer "$exe" "$LINKRELAY_DEB_BUILD/bin/linkrelay-cli"
+check_installer_start_failure cmake/nsis/NSIS.template.in build/packages/start-failure
 echo "packages leg passed"

@@ -6,6 +6,8 @@
 # Silent install, the service registered and running, a status from it, a silent
 # upgrade with /LOCALONLY, a silent uninstall. Each step prints what it checked and the
 # first failure ends the check with a non-zero status.
+# check_installer_start_failure TEMPLATE FOLDER builds an installer whose service cannot
+# start and checks that its silent run fails (exit code 1) and can be uninstalled.
 #
 # What Wine does differently from Windows here:
 # - Wine's sc.exe has no `config` and no `qc`. The installer updates an existing
@@ -98,6 +100,13 @@ check_installer() {
         { installer_fail "/LOCALONLY: the service still listens on 127.0.0.2"; return 1; }
 
     echo "installer: silent uninstall"
+    uninstall_and_expect_gone || return 1
+    echo "installer: checks passed"
+}
+
+# The silent uninstaller; then the service is unregistered, the folder empty or gone and
+# the uninstall key gone.
+uninstall_and_expect_gone() {
     local dir; dir=$(install_dir)
     # The uninstaller copies itself to a temporary folder and returns at once: wait for
     # its work to show.
@@ -114,5 +123,44 @@ check_installer() {
     fi
     wine reg query "$installer_key" </dev/null >/dev/null 2>&1 &&
         { installer_fail "the Apps & features entry is still there"; return 1; }
-    echo "installer: checks passed"
+    return 0
+}
+
+# check_installer_start_failure TEMPLATE FOLDER: an installer made in FOLDER from the
+# installer script TEMPLATE (makensis, with the values CPack would fill in) whose
+# linkrelay.exe is an empty file, so that the service cannot start. Its silent run must
+# end with exit code 1, not report success, and leave the files, the registration and
+# the uninstaller, which then removes everything. Run it with no linkrelay installed.
+check_installer_start_failure() {
+    local template=$1 folder=$2
+    echo "installer: a service that does not start fails the installation"
+    rm -rf "$folder"
+    mkdir -p "$folder/stage/service/bin" "$folder/stage/service/share/doc/linkrelay"
+    local root; root=$(cd "$folder" && pwd)
+    : >"$root/stage/service/bin/linkrelay.exe"
+    : >"$root/stage/service/bin/linkrelay-cli.exe"
+    : >"$root/stage/service/share/doc/linkrelay/README.md"
+    sed -e "s|@CPACK_TEMPORARY_DIRECTORY@|$root/stage|g" \
+        -e "s|@CPACK_TOPLEVEL_DIRECTORY@|$root|g" \
+        -e "s|@CPACK_OUTPUT_FILE_NAME@|start-failure.exe|g" \
+        -e "s|@CPACK_NSIS_COMPRESSOR@|zlib|g" \
+        -e "s|@CPACK_PACKAGE_VERSION@|0.0.0|g" \
+        -e "s|@CPACK_PACKAGE_VENDOR@|linkrelay|g" "$template" >"$root/start-failure.nsi"
+    grep -v '^;' "$root/start-failure.nsi" | grep -q '@[A-Z_]*@' &&
+        { installer_fail "$template uses a value this check does not fill in"; return 1; }
+    makensis -V2 "$root/start-failure.nsi" >/dev/null ||
+        { installer_fail "makensis could not build $root/start-failure.nsi"; return 1; }
+    local status=0
+    timeout 120 wine "$root/start-failure.exe" /S </dev/null >/dev/null 2>&1 || status=$?
+    [ "$status" -eq 1 ] ||
+        { installer_fail "the installer ended with exit status $status, not 1"; return 1; }
+    local dir; dir=$(install_dir)
+    [ -f "$dir/uninstall.exe" ] || { installer_fail "$dir/uninstall.exe missing"; return 1; }
+    wine reg query "$installer_key" /v UninstallString </dev/null >/dev/null 2>&1 ||
+        { installer_fail "no Apps & features entry ($installer_key)"; return 1; }
+    local state; state=$(wine_service_state "$installer_service")
+    [ "$state" = STOPPED ] ||
+        { installer_fail "$installer_service: \"$state\", not registered and stopped"; return 1; }
+    uninstall_and_expect_gone || return 1
+    echo "installer: start failure check passed"
 }

@@ -13,6 +13,7 @@
 #include "mux/mux_text.h"
 
 #include <chrono>
+#include <string>
 
 namespace {
 
@@ -56,7 +57,13 @@ int Mux::init(Conduit* backend, MuxMessage& message) {
     }
     server = serverCreate(listenAddress);
     if (server == nullptr) {
-        setMessage(message, "failed to create server");
+        // The address and the system's reason (taken from the stream's recorded error), so
+        // that a busy port or an address not on this machine can be told apart in the log.
+        char reason[gobServerTextSize] = {};
+        serverTakeError(reason);
+        const std::string text =
+            "failed to create server: " + listenAddressText(listenAddress) + ": " + reason;
+        setMessage(message, text.c_str());
         // The closed listening stream is nobody's client: no hook for its destroy.
         serverSetHooks({});
         serverClose();

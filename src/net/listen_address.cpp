@@ -50,6 +50,20 @@ bool isDottedQuad(const std::string& host) {
     return true;
 }
 
+// True when a dotted part has a leading zero ("010"). The system's resolver reads such a
+// part as octal (127.000.000.010 is 127.0.0.8), so the address bound would not be the one
+// written.
+bool hasLeadingZeroPart(const std::string& host) {
+    for (std::size_t start = 0; start < host.size();) {
+        const std::size_t dot = std::min(host.find('.', start), host.size());
+        if (dot - start > 1 && host[start] == '0') {
+            return true;
+        }
+        start = dot + 1;
+    }
+    return false;
+}
+
 bool parseHost(const std::string& host, std::string& address, std::string& error) {
     if (host.empty()) {
         error = "no host before the ':'";
@@ -58,6 +72,11 @@ bool parseHost(const std::string& host, std::string& address, std::string& error
     if (looksNumeric(host)) {
         if (!isDottedQuad(host)) {
             error = "\"" + host + "\" is not an IPv4 address (four numbers from 0 to 255)";
+            return false;
+        }
+        if (hasLeadingZeroPart(host)) {
+            error = "\"" + host +
+                    "\" has a number with a leading zero (the system would read it as octal)";
             return false;
         }
         address = host;

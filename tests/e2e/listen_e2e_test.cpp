@@ -148,6 +148,7 @@ TEST_F(ListenE2eTest, BadValuesEndTheProgramAtStartWithTheUsage) {
     } cases[] = {
         {"1.2.3", "\"1.2.3\" is not an IPv4 address"},
         {"256.1.1.1", "\"256.1.1.1\" is not an IPv4 address"},
+        {"127.000.000.010", "\"127.000.000.010\" has a number with a leading zero"},
         {"host:99999", "port \"99999\" is not a number from 1 to 65535"},
         {"127.0.0.1:", "port \"\" is not a number from 1 to 65535"},
         {"127.0.0.1:0", "port \"0\" is not a number from 1 to 65535"},

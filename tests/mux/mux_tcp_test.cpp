@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -175,7 +177,11 @@ TEST_F(MuxOverTcp, TakenPortIsRetriedAboutOnceASecondUntilItIsFree) {
     ASSERT_TRUE(waitUntil([&] { return pausesAsked().size() == 3; }, 5000ms));
     EXPECT_EQ(pausesAsked(), (std::vector<int>{muxInitRetryMs, muxInitRetryMs, muxInitRetryMs}));
     EXPECT_EQ(muxInitRetryMs, 1000);
-    EXPECT_EQ(logCount(mark, "mux init error: failed to create server\n"), 3);
+    // Each line names the address and the system's reason.
+    const std::string initError = "mux init error: failed to create server: 0.0.0.0:9089: could "
+                                  "not bind socket (" +
+                                  std::string(std::strerror(EADDRINUSE)) + ")\n";
+    EXPECT_EQ(logCount(mark, initError), 3);
     EXPECT_EQ(logCount(mark, "mux: tried to remove nonexistant QAP\n"), 0);
     holder.release();
     portReleased = true;

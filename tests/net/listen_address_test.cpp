@@ -18,9 +18,13 @@ TEST(ListenAddressTest, AddressesPortsAndNamesAreRead) {
         std::string host;
         int port;
     } cases[] = {
-        {"0.0.0.0", "0.0.0.0", defaultPort},  {"127.0.0.1", "127.0.0.1", defaultPort},
-        {"127.0.0.1:1", "127.0.0.1", 1},      {"192.168.10.254:65535", "192.168.10.254", 65535},
-        {"10.0.0.1:09100", "10.0.0.1", 9100}, {"localhost:9100", "127.0.0.1", 9100},
+        {"0.0.0.0", "0.0.0.0", defaultPort},
+        {"127.0.0.1", "127.0.0.1", defaultPort},
+        {"127.0.0.1:1", "127.0.0.1", 1},
+        {"192.168.10.254:65535", "192.168.10.254", 65535},
+        {"10.0.0.1:09100", "10.0.0.1", 9100},
+        {"localhost:9100", "127.0.0.1", 9100},
+        {"10.100.0.200", "10.100.0.200", defaultPort},
     };
     for (const auto& good : cases) {
         SCOPED_TRACE(good.text);
@@ -44,6 +48,14 @@ TEST(ListenAddressTest, BadValuesAreRefusedWithTheirReasonAndChangeNothing) {
         {"1.2.3.256", "\"1.2.3.256\" is not an IPv4 address (four numbers from 0 to 255)"},
         {"1..2.3", "\"1..2.3\" is not an IPv4 address (four numbers from 0 to 255)"},
         {"1.2.3.0004", "\"1.2.3.0004\" is not an IPv4 address (four numbers from 0 to 255)"},
+        {"127.000.000.010", "\"127.000.000.010\" has a number with a leading zero (the system "
+                            "would read it as octal)"},
+        {"010.0.0.1",
+         "\"010.0.0.1\" has a number with a leading zero (the system would read it as octal)"},
+        {"10.0.0.01",
+         "\"10.0.0.01\" has a number with a leading zero (the system would read it as octal)"},
+        {"10.00.0.1",
+         "\"10.00.0.1\" has a number with a leading zero (the system would read it as octal)"},
         {"12345", "\"12345\" is not an IPv4 address (four numbers from 0 to 255)"},
         {"host:99999", "port \"99999\" is not a number from 1 to 65535"},
         {"127.0.0.1:65536", "port \"65536\" is not a number from 1 to 65535"},
