@@ -180,12 +180,18 @@ class BleakClientLinkrelay(BaseBleakClient):
             await session.open()
             await session.wait_ready()
             self._device = await session.connect(self.address, on_disconnect=self._lost)
-        except LinkrelayError as error:
+            self._session = session
+            self.services = LinkrelayGATTServiceCollection()
+            await self.get_services()
+        except BaseException as error:
+            # A connect that does not complete leaves nothing behind: closing the session
+            # makes the service end the link, if there is one.
+            self._session = None
+            self._device = None
             await session.close()
-            raise BleakError(f"could not connect to {self.address} through linkrelay: {error}") from error
-        self._session = session
-        self.services = LinkrelayGATTServiceCollection()
-        await self.get_services()
+            if isinstance(error, LinkrelayError):
+                raise BleakError(f"could not connect to {self.address} through linkrelay: {error}") from error
+            raise
         return True
 
     async def disconnect(self) -> bool:

@@ -198,7 +198,7 @@ class Device:
             gobs.find_services(self.address),
             lambda e: isinstance(e, gobs.ServiceFound),
             timeout,
-            "services",
+            "the services",
             batch=True,
         )
         return sorted((Service(e.index, e.uuid) for e in events), key=lambda s: s.index)
@@ -213,7 +213,7 @@ class Device:
             gobs.find_attributes(self.address, wanted),
             lambda e: isinstance(e, gobs.CharacteristicFound),
             timeout,
-            "characteristics " + ", ".join(wanted),
+            "the characteristics " + ", ".join(wanted),
             batch=True,
         )
         found = sorted({Characteristic(e.index, e.uuid) for e in events}, key=lambda c: c.index)
@@ -644,7 +644,7 @@ class Client:
         try:
             await asyncio.wait_for(wait.arrived.wait(), limit)
         except asyncio.TimeoutError:
-            raise Timeout(f"no {awaited} within {limit} s") from None
+            raise Timeout(f"timed out after {limit} s waiting for {awaited}") from None
 
     async def _settle(self, wait: _Wait) -> None:
         while wait.error is None:
@@ -667,7 +667,7 @@ class Client:
             try:
                 await asyncio.wait_for(self._status_changed.wait(), max(0.0, remaining))
             except asyncio.TimeoutError:
-                raise Timeout(f"no {awaited} within {limit} s") from None
+                raise Timeout(f"timed out after {limit} s waiting for {awaited}") from None
         return self.status
 
     async def _scan_started(self, scan: Scan) -> None:

@@ -122,8 +122,10 @@ async def test_writes_and_indications_through_bleak(service):
         await client.start_notify(ECHO_VALUE, lambda c, data: echoed.put_nowait(bytes(data)), indicate=True)
         await client.write_gatt_char(ECHO_VALUE, b"ind", response=True)
         assert await written_back(3) == b"ind"
-        with pytest.raises(BleakError, match="no characteristic"):
-            await client.read_gatt_char("0000feed-0000-1000-8000-00805f9b34fb")
+        feed = "0000feed-0000-1000-8000-00805f9b34fb"
+        expected = f"^timed out after 3 s waiting for the characteristics {feed} of {ECHO}$"
+        with pytest.raises(BleakError, match=expected):
+            await client.read_gatt_char(feed)
     assert not client.is_connected
 
 

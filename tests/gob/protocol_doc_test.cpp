@@ -212,7 +212,10 @@ TEST(ProtocolPage, EveryExampleDecodesToTheFieldsItNames) {
         const std::string fields =
             gob.storage()[0] < GobStatus ? describeRequest(gob) : describeEvent(gob);
         EXPECT_EQ(fields, example.fields);
-        // Written by this tree, the same fields make the same frame (receivers accept
+        // The codec read every byte: receivers ignore bytes after a gob's fields, so an
+        // example with extra bytes would otherwise decode to the same fields.
+        EXPECT_TRUE(gob.atEnd()) << "bytes after the fields";
+        // The prefix is the one this tree writes for the gob's length (receivers accept
         // other prefix forms; the examples show what senders write).
         uint8_t prefix[gobPrefixMaxSize];
         const uint32_t prefixSize = encodeGobPrefix(gob.size(), prefix);
