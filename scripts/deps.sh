@@ -10,7 +10,7 @@ declare -A groups=(
     [bench]="libbenchmark-dev linux-perf"
     [package]="dpkg-dev file lintian nsis"
     [lint]="clang-format clang-tidy"
-    [python]="python3 python3-pytest python3-pytest-asyncio python3-bleak python3-setuptools python3-pip"
+    [python]="python3 python3-pytest python3-pytest-asyncio python3-bleak python3-setuptools python3-pip python3-venv"
 )
 
 wanted=()
