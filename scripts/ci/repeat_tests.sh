@@ -44,7 +44,7 @@ for ((run = 1; run <= times && SECONDS < deadline; run++)); do
     else
         failed_runs=$((failed_runs + 1))
         echo "run $run: FAILED ($((SECONDS - started)) s)"
-        grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' "$log" | sed 's/^/    /' || true
+        grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*[^S]' "$log" | sed 's/^/    /' || true
     fi
     runs=$run
 done
@@ -52,7 +52,7 @@ done
 echo "failed tests, with what they printed first:"
 for log in "$logs"/run*.txt; do
     awk -v run="$(basename "$log" .txt)" '
-        /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*\*\*\*/ { name = $4; shown = 0; print run ": " $0; next }
+        /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: .*\*\*\*[^S]/ { name = $4; shown = 0; print run ": " $0; next }
         name != "" && shown < 6 && !/^ *[0-9]+\/[0-9]+ Test/ { print "      " $0; shown++ }
         /^ *[0-9]+\/[0-9]+ Test/ { name = "" }
     ' "$log"
