@@ -14,6 +14,7 @@ its id.
 """
 import os
 import random
+import re
 import socket
 import struct
 import subprocess
@@ -372,6 +373,20 @@ class Soak:
                     "and descriptors stayed at their first minute's level. " + logs)
         return "Grew: " + ", ".join(grew) + (", and the log. " if log_grew else ". ") + logs
 
+    def session_ends(self):
+        """The sessions the service ended, by the reason it logged; and how many of the
+        requests behind them came while the dongle was not ready (during a fault)."""
+        reasons = {}
+        not_ready = 0
+        with open(self.log, errors="replace") as log:
+            for line in log:
+                ended = re.search(r"mux: client [0-9a-f]+ failed: (.*)$", line)
+                if ended:
+                    reasons[ended.group(1)] = reasons.get(ended.group(1), 0) + 1
+                elif re.search(r"BG conduit: \w+ called but not ready", line):
+                    not_ready += 1
+        return reasons, not_ready
+
     def report(self):
         names = ["RSS (KiB)", "descriptors", "log folder (bytes)", "standard error (bytes)"]
         lines = ["<!-- soak -->", "## Soak", "",
@@ -391,7 +406,12 @@ class Soak:
             at = self.samples[values.index(peak)][0]
             lines.append(f"| {name} | {values[0]} | {peak} (t={at} s) | {values[-1]} |")
         lines += ["", self.verdict()]
+        reasons, not_ready = self.session_ends()
         lines += ["", "Visits: " + ", ".join(f"{k} {v}" for k, v in sorted(self.counts.items())),
+                  "", "Sessions the service ended, by the reason it logged: " +
+                  ", ".join(f"{k} {v}" for k, v in sorted(reasons.items())) +
+                  f". Of these, {not_ready} were requests made while the dongle was not ready "
+                  "(during a fault): such a request is refused, and the refusal ends its session.",
                   "", f"SIGTERM at the end: exit status {self.stop_status} after "
                   f"{self.stop_seconds:.1f} s.", "", "Samples (plot-ready):", "",
                   "| t (s) | " + " | ".join(names) + " |", "|---|---|---|---|---|"]
