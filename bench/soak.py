@@ -139,6 +139,33 @@ class Soak:
         return received
 
     @staticmethod
+    def wait_for(sock, gob_type, seconds):
+        """Reads frames until a gob of `gob_type` comes (True), or the connection ends or
+        `seconds` pass (False). A prefix is one length byte below 0x80, or 0x80 + n and the
+        length in n bytes, least significant first."""
+        end = time.monotonic() + seconds
+        pending = b""
+        while time.monotonic() < end:
+            try:
+                part = sock.recv(65536)
+            except socket.timeout:
+                continue
+            if not part:
+                return False
+            pending += part
+            while pending:
+                head = 1 if pending[0] < 0x80 else 1 + (pending[0] & 0x7F)
+                if len(pending) < head:
+                    break
+                size = pending[0] if head == 1 else int.from_bytes(pending[1:head], "little")
+                if len(pending) < head + size:
+                    break
+                if size > 0 and pending[head] == gob_type:
+                    return True
+                pending = pending[head + size:]
+        return False
+
+    @staticmethod
     def has_input(sock):
         """Whether the service has sent this connection something (its greeting)."""
         try:
@@ -205,12 +232,15 @@ class Soak:
             self.drain(sock, 0.02)
 
     def busy_device(self, sock):
-        """Two procedures, then two writes, for one device, each sent without waiting."""
+        """Two procedures, then two writes, for one device, each pair sent without waiting.
+        The writes go once the characteristic is found (gob 132): before, index 0 is not
+        known and a write to it is refused."""
         sock.sendall(frame(connect_gob(ECHO_PAD)))
         self.drain(sock, 2)
         sock.sendall(frame(bytes([3]) + ECHO_PAD) +
                      frame(bytes([4]) + ECHO_PAD + bytes([0]) + ECHO_CHAR))
-        self.drain(sock, 2)
+        if not self.wait_for(sock, 132, 10):
+            return "characteristic not found in 10 s"
         write = frame(bytes([7]) + ECHO_PAD + bytes([0, 1]) + b"\x01\x02")
         sock.sendall(write + write)
         return "ended" if self.closed_within(sock, 2) else "served"
@@ -409,7 +439,7 @@ class Soak:
         reasons, not_ready = self.session_ends()
         lines += ["", "Visits: " + ", ".join(f"{k} {v}" for k, v in sorted(self.counts.items())),
                   "", "Sessions the service ended, by the reason it logged: " +
-                  ", ".join(f"{k} {v}" for k, v in sorted(reasons.items())) +
+                  (", ".join(f"{k} {v}" for k, v in sorted(reasons.items())) or "none") +
                   f". Of these, {not_ready} were requests made while the dongle was not ready "
                   "(during a fault): such a request is refused, and the refusal ends its session.",
                   "", f"SIGTERM at the end: exit status {self.stop_status} after "
