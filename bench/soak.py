@@ -140,9 +140,9 @@ class Soak:
 
     @staticmethod
     def wait_for(sock, gob_type, seconds):
-        """Reads frames until a gob of `gob_type` comes (True), or the connection ends or
-        `seconds` pass (False). A prefix is one length byte below 0x80, or 0x80 + n and the
-        length in n bytes, least significant first."""
+        """Reads frames until a gob of `gob_type` comes ("found"), the service ends the
+        connection ("ended") or `seconds` pass ("timed out"). A prefix is one length byte
+        below 0x80, or 0x80 + n and the length in n bytes, least significant first."""
         end = time.monotonic() + seconds
         pending = b""
         while time.monotonic() < end:
@@ -150,8 +150,10 @@ class Soak:
                 part = sock.recv(65536)
             except socket.timeout:
                 continue
+            except OSError:
+                return "ended"
             if not part:
-                return False
+                return "ended"
             pending += part
             while pending:
                 head = 1 if pending[0] < 0x80 else 1 + (pending[0] & 0x7F)
@@ -161,9 +163,9 @@ class Soak:
                 if len(pending) < head + size:
                     break
                 if size > 0 and pending[head] == gob_type:
-                    return True
+                    return "found"
                 pending = pending[head + size:]
-        return False
+        return "timed out"
 
     @staticmethod
     def has_input(sock):
@@ -233,14 +235,17 @@ class Soak:
 
     def busy_device(self, sock):
         """Two procedures, then two writes, for one device, each pair sent without waiting.
-        The writes go once the characteristic is found (gob 132): before, index 0 is not
-        known and a write to it is refused."""
+        Each step waits for the one before: the procedures for Connected (gob 130), the
+        writes for CharacteristicFound (gob 132), since before it index 0 is not known."""
         sock.sendall(frame(connect_gob(ECHO_PAD)))
-        self.drain(sock, 2)
+        connected = self.wait_for(sock, 130, 10)
+        if connected != "found":
+            return "connect " + connected
         sock.sendall(frame(bytes([3]) + ECHO_PAD) +
                      frame(bytes([4]) + ECHO_PAD + bytes([0]) + ECHO_CHAR))
-        if not self.wait_for(sock, 132, 10):
-            return "characteristic not found in 10 s"
+        found = self.wait_for(sock, 132, 10)
+        if found != "found":
+            return "characteristic " + found
         write = frame(bytes([7]) + ECHO_PAD + bytes([0, 1]) + b"\x01\x02")
         sock.sendall(write + write)
         return "ended" if self.closed_within(sock, 2) else "served"
