@@ -32,8 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A write that the tty cannot take for this long has failed: the dongle is stuck.
-constexpr auto writeLimit = std::chrono::milliseconds(5000);
+constexpr auto writeLimit = std::chrono::milliseconds(serialWriteLimitMs);
 
 int msUntil(Clock::time_point deadline) {
     const auto left =

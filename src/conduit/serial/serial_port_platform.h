@@ -10,6 +10,10 @@
 #include <memory>
 #include <string>
 
+// A write that the port cannot take within this many milliseconds has failed: the dongle
+// is stuck. Both platforms' ports give up on a write after it.
+constexpr unsigned serialWriteLimitMs = 5000;
+
 // Opens the serial port `name` (a device path on Linux; "COM7" or "\\.\COM7" on
 // Windows) for reading and writing; null when it cannot be opened.
 std::unique_ptr<SerialPort> openSerialPort(const std::string& name);

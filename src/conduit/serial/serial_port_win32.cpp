@@ -1,8 +1,10 @@
 // The Windows serial port: a COM port opened for synchronous reading and writing.
 //
 // Each read sets the port's timeouts so that ReadFile returns what arrived within the
-// read's time (ReadIntervalTimeout MAXDWORD, ReadTotalTimeoutConstant the timeout; the
-// write timeouts 0, so writes never time out). cancelRead cancels the pending ReadFile
+// read's time (ReadIntervalTimeout MAXDWORD, ReadTotalTimeoutConstant the timeout). The
+// write timeout is always serialWriteLimitMs (WriteTotalTimeoutConstant), set at open and
+// kept by every read: a WriteFile that has not written everything by then returns with
+// fewer bytes, and the write fails, as on Linux. cancelRead cancels the pending ReadFile
 // with CancelIoEx, whose aborted read fails with ERROR_OPERATION_ABORTED; it also leaves
 // a flag for a read that has not begun yet, so that a kick is never lost between two
 // reads (Windows cancels only what is pending).
@@ -18,6 +20,17 @@
 
 namespace {
 
+// Reads return what arrived within `readMs`; writes end after serialWriteLimitMs.
+bool setTimeouts(HANDLE handle, DWORD readMs) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = readMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = serialWriteLimitMs;
+    return SetCommTimeouts(handle, &timeouts) != 0;
+}
+
 class Win32SerialPort : public SerialPort {
 public:
     explicit Win32SerialPort(HANDLE opened) : handle(opened) {}
@@ -29,13 +42,7 @@ public:
         if (kicked.exchange(false)) {
             return serialReadCancelled;
         }
-        COMMTIMEOUTS timeouts{};
-        timeouts.ReadIntervalTimeout = MAXDWORD;
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = timeoutMs;
-        timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutConstant = 0;
-        SetCommTimeouts(handle, &timeouts);
+        setTimeouts(handle, timeoutMs);
         DWORD got = 0;
         if (!ReadFile(handle, bytes, max, &got, nullptr)) {
             const DWORD error = GetLastError();
@@ -51,14 +58,12 @@ public:
         return static_cast<int>(got); // 0: the round came back empty
     }
 
+    // One WriteFile bounded by the write timeout: fewer bytes than asked means the time
+    // ran out, and the write has failed.
     int write(uint32_t count, const uint8_t* bytes) override {
-        while (count > 0) {
-            DWORD written = 0;
-            if (!WriteFile(handle, bytes, count, &written, nullptr)) {
-                return -1;
-            }
-            bytes += written;
-            count -= written;
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes, count, &written, nullptr) || written != count) {
+            return -1;
         }
         return 0;
     }
@@ -99,6 +104,12 @@ std::unique_ptr<SerialPort> openSerialPort(const std::string& name) {
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         openFailure = "CreateFileA: Windows error " + std::to_string(GetLastError());
+        return nullptr;
+    }
+    // Without timeouts a write to a stuck dongle would never end: such a port is refused.
+    if (!setTimeouts(handle, 0)) {
+        openFailure = "SetCommTimeouts: Windows error " + std::to_string(GetLastError());
+        CloseHandle(handle);
         return nullptr;
     }
     return std::make_unique<Win32SerialPort>(handle);
