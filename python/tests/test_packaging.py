@@ -8,9 +8,11 @@ import hashlib
 import importlib.util
 import io
 import re
+import runpy
 import subprocess
 import sys
 import tarfile
+import types
 import zipfile
 from pathlib import Path
 
@@ -23,10 +25,7 @@ MODULES = sorted(path.name for path in (PACKAGE / "linkrelay").glob("*.py"))
 
 
 def load_backend():
-    spec = importlib.util.spec_from_file_location("linkrelay_build_under_test", BACKEND)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return types.SimpleNamespace(**runpy.run_path(str(BACKEND)))
 
 
 def source_entries():
@@ -68,10 +67,9 @@ def test_toml_reader_reads_pyproject_as_tomllib_does():
 def test_metadata_is_the_same_without_tomllib():
     """Before Python 3.11 the backend reads pyproject.toml with its own reader."""
     script = (
-        "import importlib.util, sys; sys.modules['tomllib'] = None; "
-        f"spec = importlib.util.spec_from_file_location('backend', {str(BACKEND)!r}); "
-        "backend = importlib.util.module_from_spec(spec); spec.loader.exec_module(backend); "
-        "sys.stdout.write(backend.Project().metadata())"
+        "import runpy, sys; sys.modules['tomllib'] = None; "
+        f"backend = runpy.run_path({str(BACKEND)!r}); "
+        "sys.stdout.write(backend['Project']().metadata())"
     )
     without = run([sys.executable, "-I", "-c", script], cwd=PACKAGE)
     assert without.returncode == 0, without.stderr
